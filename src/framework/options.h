@@ -1,0 +1,10 @@
+// The command-line parser: option letters, lists and the end of parsing.
+#pragma once
+
+#include <string>
+#include <vector>
+
+void parse_options(const std::vector<std::u16string>& args);
+
+// True when the argument introduces an option group on this platform.
+bool begins_option_group(const std::u16string& arg);

@@ -1,0 +1,61 @@
+#include "framework/search_lists.h"
+
+#include <cstdio>
+
+#include "framework/settings.h"
+#include "platform/platform.h"
+
+std::vector<std::u16string> search_specs;
+std::vector<std::u16string> type_list;
+
+namespace {
+// The lists keep their closing empty slot, so 79 entries fit.
+bool has_room(const std::vector<std::u16string>& list, const char* what) {
+  if (list.size() + 1 < kListSlots) return true;
+  std::fprintf(stderr, "\nToo many %s (at most %zu); the rest are ignored\n", what,
+               kListSlots - 1);
+  return false;
+}
+}  // namespace
+
+void add_search_arg(const std::u16string& text) {
+  auto full = plat::full_path(text, kMaxPathUnits);
+  if (!full) return;
+  if (plat::is_directory(*full) && full->find(u'*') == std::u16string::npos) {
+    add_search_dir(*full);
+    return;
+  }
+  size_t cut = full->size();
+  while (cut > 0 && !plat::is_separator((*full)[cut - 1])) --cut;
+  const std::u16string directory = full->substr(0, cut);
+  const std::u16string file_name = full->substr(cut);
+  add_search_dir(directory);
+  // The name part is what precedes the extension (the last dot on): a
+  // specification such as ".txt" has an empty name part and adds no pattern.
+  const size_t dot = file_name.rfind(u'.');
+  const size_t name_part = dot == std::u16string::npos ? file_name.size() : dot;
+  if (name_part > 0) add_file_type(file_name);
+}
+
+void add_search_dir(const std::u16string& text) {
+  auto full = plat::full_path(text, kMaxPathUnits);
+  if (!full) return;
+  if (!full->empty() && plat::is_separator(full->back())) full->pop_back();
+  const std::u16string stored = plat::long_path_prefix() + *full;
+  for (const auto& entry : search_specs)
+    if (plat::same_dir_name(entry, stored)) return;
+  if (!has_room(search_specs, "search directories")) return;
+  search_specs.push_back(stored);
+}
+
+void add_file_type(const std::u16string& text) {
+  for (const auto& entry : type_list)
+    if (entry == text) return;
+  if (!has_room(type_list, "file types")) return;
+  type_list.push_back(text);
+}
+
+void reset_search_lists() {
+  search_specs.clear();
+  type_list.clear();
+}

@@ -1,0 +1,18 @@
+// The directories to walk and the file-name patterns looked for in each.
+#pragma once
+
+#include <string>
+#include <vector>
+
+inline constexpr size_t kListSlots = 80;  // with the closing empty slot
+
+// Each entry: the long-path prefix + a full path without trailing separator.
+extern std::vector<std::u16string> search_specs;
+// Patterns as given; every pattern is searched in every directory.
+extern std::vector<std::u16string> type_list;
+
+void add_search_arg(const std::u16string& text);
+void add_search_dir(const std::u16string& text);
+void add_file_type(const std::u16string& text);
+
+void reset_search_lists();

@@ -1,0 +1,27 @@
+// The depth-first directory walk over the search lists.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+
+extern int g_counting;
+extern int32_t g_files_counted;
+extern int64_t g_bytes_counted;
+extern uint32_t g_max_path_len;
+extern int g_volume_type;  // 0 query failed, 1 other, 2 NTFS, 4 FAT32
+extern int32_t g_lines_listed;
+extern std::u16string g_searchstr;
+extern std::u16string g_patternstr;
+extern std::u16string g_streampath;
+
+void walk_dir(const std::u16string& directory);
+void scan_dir_files(const std::u16string& directory);
+int is_excluded(const std::u16string& name);
+// 0 when an entry of the rewritten pg_complete_path was found (its data in
+// `data`), 1 when nothing was found.
+int find_by_wildcard(plat::FindData& data, const std::u16string& wanted);
+void erase_console(int count);
+
+void reset_walk_state();

@@ -1,0 +1,321 @@
+#include "ipconv/convert.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "framework/walk.h"
+#include "platform/platform.h"
+
+std::u16string pg_complete_path;
+std::u16string cur_dir;
+std::u16string cur_fname;
+int g_conversion_status = 0;
+
+namespace {
+
+bool is_c_space(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+void note_status(int status) {
+  if (status > g_conversion_status) g_conversion_status = status;
+}
+
+std::string shown(const std::u16string& path) {
+  const size_t prefix = plat::long_path_prefix().size();
+  return plat::to_native(path.size() >= prefix ? path.substr(prefix) : path);
+}
+
+}  // namespace
+
+uint32_t line_address(const char* text, size_t size) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  const unsigned char* end = p + size;
+  while (p != end && is_c_space(*p)) ++p;
+  bool negative = false;
+  if (p != end && (*p == '+' || *p == '-')) {
+    negative = *p == '-';
+    ++p;
+  }
+  // Up to 18 digits cannot leave the 64-bit range; only longer numbers
+  // need the clamp, and they take the careful path.
+  uint64_t value = 0;
+  int digits = 0;
+  for (; p != end && *p >= '0' && *p <= '9' && digits < 18; ++p, ++digits)
+    value = value * 10 + (*p - '0');
+  if (p != end && *p >= '0' && *p <= '9') {
+    const uint64_t limit = negative ? (uint64_t{1} << 63) : (uint64_t{1} << 63) - 1;
+    for (; p != end && *p >= '0' && *p <= '9'; ++p) {
+      const unsigned digit = *p - '0';
+      if (value > (limit - digit) / 10) {
+        value = limit;
+        break;
+      }
+      value = value * 10 + digit;
+    }
+  }
+  // Two's complement of the magnitude keeps the low 32 bits right for
+  // negative numbers, the most negative one included.
+  if (negative) value = ~value + 1;
+  return static_cast<uint32_t>(value);
+}
+
+char* append_suffix(char* out, uint32_t address) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::memcpy(out, "|Hex|", 5);
+  out += 5;
+  for (int shift = 28; shift >= 0; shift -= 4) *out++ = kHex[(address >> shift) & 0xF];
+  std::memcpy(out, "|IP-decimal|", 12);
+  out += 12;
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    const unsigned octet = (address >> shift) & 0xFF;
+    if (octet >= 100) *out++ = static_cast<char>('0' + octet / 100);
+    if (octet >= 10) *out++ = static_cast<char>('0' + octet / 10 % 10);
+    *out++ = static_cast<char>('0' + octet % 10);
+    if (shift) *out++ = '.';
+  }
+  return out;
+}
+
+namespace {
+
+constexpr size_t kBlock = 256 * 1024;
+
+// Reads the input in blocks and writes the converted lines in blocks. The
+// input is seen as text: a CR right before an LF is dropped, and where the
+// platform's text input ends at Ctrl+Z, so does the input. A line longer
+// than kLinePieceMax characters is converted piece by piece.
+class LineConverter {
+ public:
+  LineConverter(ByteSource& source, ByteSink& sink, const ConvertOptions& options)
+      : source_(source), sink_(sink), options_(options), eol_len_(std::strlen(options.line_end)) {
+    if (!in_) in_.reset(new char[kBlock]);
+    if (!out_) out_.reset(new char[kBlock]);
+    if (!piece_) piece_.reset(new char[kLinePieceMax + 1]);
+  }
+
+  convert_result run() {
+    out_len_ = 0;
+    piece_len_ = 0;
+    piece_full_ = false;
+    pending_cr_ = false;
+    failed_write_ = false;
+    bool ended = false;
+    while (!ended) {
+      const long long got = source_.read(in_.get(), kBlock);
+      if (got < 0) return convert_result::read_failed;
+      if (got == 0) break;
+      ended = convert_block(in_.get(), static_cast<size_t>(got));
+      if (failed_write_) return convert_result::write_failed;
+    }
+    finish();
+    if (!failed_write_ && out_len_ > 0) flush();
+    return failed_write_ ? convert_result::write_failed : convert_result::ok;
+  }
+
+ private:
+  bool clean() const { return piece_len_ == 0 && !piece_full_ && !pending_cr_; }
+
+  // Returns true when the input ended inside the block (Ctrl+Z).
+  bool convert_block(const char* data, size_t size) {
+    size_t pos = 0;
+    while (pos < size && !failed_write_) {
+      if (clean()) {
+        const char* nl = static_cast<const char*>(std::memchr(data + pos, '\n', size - pos));
+        if (nl) {
+          const size_t lf = static_cast<size_t>(nl - data);
+          size_t end = lf;
+          if (end > pos && data[end - 1] == '\r') --end;
+          const bool ctrl_z =
+              options_.ends_at_ctrl_z && std::memchr(data + pos, 0x1A, lf - pos) != nullptr;
+          if (!ctrl_z && end - pos <= kLinePieceMax) {
+            emit(data + pos, end - pos);
+            pos = lf + 1;
+            continue;
+          }
+        }
+      }
+      // Byte by byte until the next line starts cleanly or the block ends.
+      while (pos < size) {
+        const unsigned char byte = static_cast<unsigned char>(data[pos++]);
+        if (options_.ends_at_ctrl_z && byte == 0x1A) return true;
+        feed_raw(byte);
+        if (byte == '\n' && clean()) break;
+      }
+    }
+    return false;
+  }
+
+  void feed_raw(unsigned char byte) {
+    if (pending_cr_) {
+      pending_cr_ = false;
+      if (byte == '\n') {
+        feed_char('\n');
+        return;
+      }
+      feed_char('\r');
+    }
+    if (byte == '\r') {
+      pending_cr_ = true;
+      return;
+    }
+    feed_char(byte);
+  }
+
+  void feed_char(unsigned char c) {
+    if (piece_full_) {
+      emit_piece();
+      // The line feed right after a full piece ends that piece; it is not a
+      // line of its own.
+      if (c == '\n') return;
+    }
+    if (c == '\n') {
+      emit_piece();
+      return;
+    }
+    piece_[piece_len_++] = static_cast<char>(c);
+    if (piece_len_ == kLinePieceMax) piece_full_ = true;
+  }
+
+  void emit_piece() {
+    emit(piece_.get(), piece_len_);
+    piece_len_ = 0;
+    piece_full_ = false;
+  }
+
+  void finish() {
+    if (pending_cr_) {
+      pending_cr_ = false;
+      feed_char('\r');
+    }
+    if (piece_full_ || piece_len_ > 0) emit_piece();
+  }
+
+  void emit(const char* text, size_t size) {
+    if (out_len_ + size + kSuffixMax + eol_len_ > kBlock) flush();
+    char* out = out_.get() + out_len_;
+    std::memcpy(out, text, size);
+    out = append_suffix(out + size, line_address(text, size));
+    std::memcpy(out, options_.line_end, eol_len_);
+    out_len_ = static_cast<size_t>(out + eol_len_ - out_.get());
+  }
+
+  void flush() {
+    if (failed_write_) return;
+    if (!sink_.write(out_.get(), out_len_)) failed_write_ = true;
+    out_len_ = 0;
+  }
+
+  ByteSource& source_;
+  ByteSink& sink_;
+  const ConvertOptions& options_;
+  const size_t eol_len_;
+  // Reused by every file: one allocation for the whole run.
+  static inline std::unique_ptr<char[]> in_, out_, piece_;
+  size_t out_len_ = 0;
+  size_t piece_len_ = 0;
+  bool piece_full_ = false;
+  bool pending_cr_ = false;
+  bool failed_write_ = false;
+};
+
+struct FileSource final : ByteSource {
+  explicit FileSource(plat::File& f) : file(f) {}
+  long long read(char* buffer, size_t size) override { return file.read(buffer, size); }
+  plat::File& file;
+};
+
+struct FileSink final : ByteSink {
+  explicit FileSink(plat::File& f) : file(f) {}
+  bool write(const char* data, size_t size) override { return file.write_all(data, size); }
+  plat::File& file;
+};
+
+}  // namespace
+
+convert_result convert_stream(ByteSource& source, ByteSink& sink, const ConvertOptions& options) {
+  LineConverter converter(source, sink, options);
+  return converter.run();
+}
+
+void process_file(const std::u16string* name, const std::u16string& directory) {
+  if (name == nullptr) return;  // a directory handed over by the walk
+  if (*name == u"." || *name == u"..") return;
+  pg_complete_path = directory;
+  pg_complete_path += *name;
+
+  {
+    plat::DirSearch lookup;
+    plat::FindData found;
+    if (!lookup.start(pg_complete_path, found, /*details=*/false) &&
+        find_by_wildcard(found, *name) != 0)
+      return;
+  }
+
+  size_t cut = pg_complete_path.size();
+  while (cut > 0 && !plat::is_separator(pg_complete_path[cut - 1])) --cut;
+  cur_dir.assign(pg_complete_path, 0, cut);
+  cur_fname.assign(pg_complete_path, cut);
+  const size_t dot = cur_fname.rfind(u'.');
+  if (dot != std::u16string::npos) cur_fname.resize(dot);
+  convert_file();
+}
+
+void convert_file() {
+  std::u16string output_name = cur_dir;
+  output_name += cur_fname;
+  output_name += u".IP";
+
+  // Opening the output would destroy the input: an .IP file met again by
+  // "*.*", or another name of the same file.
+  if (plat::same_dir_name(output_name, pg_complete_path) ||
+      plat::same_file(output_name, pg_complete_path)) {
+    std::fprintf(stderr, "\nSkipped %s: it is its own output file\n",
+                 shown(pg_complete_path).c_str());
+    return;
+  }
+
+  plat::File input;
+  if (!plat::open_read(pg_complete_path, input)) {
+    std::fprintf(stderr, "\nCan't open input file %s: %s\n", shown(pg_complete_path).c_str(),
+                 plat::last_error_text().c_str());
+    note_status(2);
+    return;
+  }
+  // The output is written beside its target and put in place only when
+  // complete, so an earlier .IP survives any failure.
+  plat::File output;
+  std::u16string temp_path;
+  if (!plat::create_temp_beside(output_name, output, temp_path)) {
+    std::fprintf(stderr, "\nCan't create output file %s: %s\n", shown(output_name).c_str(),
+                 plat::last_error_text().c_str());
+    note_status(3);
+    return;
+  }
+
+  std::fprintf(stdout, "\nInput file  %s\nOutput file %s\n", shown(pg_complete_path).c_str(),
+               shown(output_name).c_str());
+
+  FileSource source(input);
+  FileSink sink(output);
+  const ConvertOptions options{plat::text_input_ends_at_ctrl_z(), plat::line_end()};
+  const convert_result result = convert_stream(source, sink, options);
+
+  if (result == convert_result::read_failed) {
+    std::fprintf(stderr, "\nError reading input file %s: %s\n", shown(pg_complete_path).c_str(),
+                 plat::last_error_text().c_str());
+    output.close();
+    plat::remove_file(temp_path);
+    note_status(2);
+    return;
+  }
+  const bool stored = result == convert_result::ok && output.close();
+  if (!stored || !plat::replace_file(temp_path, output_name)) {
+    std::fprintf(stderr, "\nError writing output file %s: %s\n", shown(output_name).c_str(),
+                 plat::last_error_text().c_str());
+    output.close();
+    plat::remove_file(temp_path);
+    note_status(3);
+    return;
+  }
+  input.close();
+}

@@ -1,0 +1,43 @@
+// Conversion of one input file into its ".IP" sibling.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+extern std::u16string pg_complete_path;
+extern std::u16string cur_dir;
+extern std::u16string cur_fname;
+
+inline constexpr size_t kLinePieceMax = 32767;
+
+void process_file(const std::u16string* name, const std::u16string& directory);
+void convert_file();
+
+// The address of one line: its leading decimal number (white space, sign,
+// digits, clamped to 64 bits), low 32 bits.
+uint32_t line_address(const char* text, size_t size);
+// Appends "|Hex|XXXXXXXX|IP-decimal|a.b.c.d" for `address`; returns the
+// end of what was written (at most kSuffixMax bytes).
+inline constexpr size_t kSuffixMax = 48;
+char* append_suffix(char* out, uint32_t address);
+
+// The line conversion over any byte source and sink (files in the run,
+// memory in tests).
+struct ByteSource {
+  virtual ~ByteSource() = default;
+  virtual long long read(char* buffer, size_t size) = 0;  // 0 end, -1 error
+};
+struct ByteSink {
+  virtual ~ByteSink() = default;
+  virtual bool write(const char* data, size_t size) = 0;
+};
+struct ConvertOptions {
+  bool ends_at_ctrl_z;    // text input ends at the first Ctrl+Z byte
+  const char* line_end;   // written after every output line
+};
+enum class convert_result { ok, read_failed, write_failed };
+convert_result convert_stream(ByteSource& source, ByteSink& sink, const ConvertOptions& options);
+
+// Worst outcome of the conversions so far (0, 2 or 3), for the exit status.
+extern int g_conversion_status;

@@ -1,0 +1,129 @@
+#include "ipconv/run.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "framework/options.h"
+#include "framework/search_lists.h"
+#include "framework/settings.h"
+#include "framework/walk.h"
+#include "ipconv/convert.h"
+#include "ipconv/header.h"
+#include "ipconv/startup.h"
+#include "ipconv/usage.h"
+#include "platform/platform.h"
+
+std::u16string dirfullpath;
+
+void on_interrupt(int) {}
+
+void init_buffers() {
+  // The path buffers are reserved once, so the walk and the conversion
+  // reuse them for every file instead of growing them.
+  struct Reservation {
+    std::u16string* buffer;
+    size_t units;
+    const char* message;
+  };
+  const Reservation reservations[] = {
+      {&pg_complete_path, kPathBufferUnits, "Couldn't create pg_complete_path buffer\n"},
+      {&g_streampath, kPathBufferUnits, "Couldn't create pg_complete_path buffer\n"},
+      {&g_searchstr, kPathBufferUnits, "Line # %d: Memory error, couldn't create g_searchstr \n"},
+      {&g_patternstr, 2 * kPathBufferUnits, "\nLine #: %d,  memory error"},
+      {&dirfullpath, kPathBufferUnits, "\nLine %d:Couldn't create dirfullpath buffer\n"},
+  };
+  for (const auto& r : reservations) {
+    try {
+      r.buffer->reserve(r.units);
+    } catch (const std::bad_alloc&) {
+      std::fprintf(stderr, r.message, __LINE__);
+      end_run(exit_status::insufficient_memory);
+    }
+  }
+}
+
+int volume_type() {
+  const auto name = plat::volume_fs_name(plat::volume_root(dirfullpath));
+  if (!name) return 0;
+  if (*name == "NTFS") return 2;
+  if (*name == "FAT32") return 4;
+  return 1;
+}
+
+const char* format_thousands() {
+  static char text[49];
+  std::memset(text, 0, 48);
+  const bool negative = g_bytes_counted < 0;
+  uint64_t value = negative ? 0 - static_cast<uint64_t>(g_bytes_counted)
+                            : static_cast<uint64_t>(g_bytes_counted);
+  int pos = 46;
+  int digits = 0;
+  do {
+    if (digits > 0 && digits % 3 == 0) text[pos--] = ',';
+    text[pos--] = static_cast<char>('0' + value % 10);
+    value /= 10;
+    ++digits;
+  } while (value != 0);
+  if (negative) text[pos--] = '-';
+  return text + pos + 1;
+}
+
+namespace {
+
+void walk_search_dirs() {
+  for (auto& spec : search_specs) {
+    if (spec.empty() || !plat::is_separator(spec.back())) spec += plat::separator();
+    walk_dir(spec);
+  }
+}
+
+}  // namespace
+
+exit_status run_program(const std::vector<std::u16string>& args) {
+  plat::set_stdin_unbuffered();
+  plat::install_interrupt_handler(on_interrupt);
+  if (args.size() < 2) {
+    show_usage();
+    show_help();
+    std::fflush(nullptr);
+    return exit_status::illegal_option;
+  }
+  init_buffers();
+  init_environment();
+  init_program_defaults();
+  parse_options(args);
+  open_output();
+  print_run_header(args);
+
+  if (search_specs.empty()) {
+    if (auto cwd = plat::current_dir()) add_search_dir(*cwd);
+  }
+  settle_settings();
+
+  dirfullpath = search_specs.empty() ? std::u16string() : search_specs.front();
+  g_volume_type = volume_type();
+
+  if (g_options.immediate == 0 && g_options.output != 0) {
+    std::fputs("\nCounting files: ", stderr);
+    walk_search_dirs();
+    g_counting = 0;
+    if (g_options.auto_width != 0) {
+      g_options.width = static_cast<int32_t>(g_max_path_len + 2);
+      std::fprintf(stderr, "\r  Maximum path length found is %d, -w %d installed\n",
+                   g_options.width, g_options.width);
+    }
+    std::fprintf(stderr, "\r%7ld files to process,  %s bytes\n",
+                 static_cast<long>(g_files_counted), format_thousands());
+  } else {
+    g_options.auto_width = 0;
+  }
+
+  g_counting = 0;
+  walk_search_dirs();
+  std::fflush(nullptr);
+
+  if (g_conversion_status == 3) return exit_status::output_file;
+  if (g_conversion_status == 2) return exit_status::input_file;
+  return exit_status::normal_exit;
+}

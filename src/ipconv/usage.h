@@ -1,0 +1,5 @@
+// The short usage text and the long help text.
+#pragma once
+
+void show_usage();
+void show_help();

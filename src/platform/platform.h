@@ -1,0 +1,246 @@
+// The operations the program needs from the operating system, in its own
+// terms. posix.cpp and win32.cpp implement this header; nothing else in the
+// program includes an operating-system header.
+//
+// Strings are UTF-16 inside the program. On POSIX, bytes that are not valid
+// UTF-8 travel as the lone surrogates U+DC80..U+DCFF and come back out as the
+// same bytes, so every name on disk round-trips.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace plat {
+
+// ---- Strings and console text -------------------------------------------
+
+// Native bytes (POSIX: file names, arguments) to UTF-16 and back.
+std::u16string from_native(const std::string& bytes);
+std::string to_native(const std::u16string& text);
+
+// Writes text the way the platform shows names on its console (POSIX: the
+// original bytes; Win32: UTF-16 to a console, the ANSI code page otherwise).
+void write_text(FILE* stream, const std::u16string& text);
+
+// The program's arguments as UTF-16, argument 0 first.
+std::vector<std::u16string> program_arguments(int argc, char** argv);
+
+// ---- Paths ----------------------------------------------------------------
+
+char16_t separator();                   // '\\' on Win32, '/' on POSIX
+bool is_separator(char16_t c);          // Win32 also accepts '/'
+const std::u16string& long_path_prefix();  // "\\?\" on Win32, empty on POSIX
+bool slash_begins_option();             // '/' introduces an option group
+
+// Full path of `path` (at most max_units units); nullopt on failure.
+std::optional<std::u16string> full_path(const std::u16string& path,
+                                        size_t max_units);
+std::optional<std::u16string> current_dir();
+// Directory names compared as the platform compares them (search list).
+bool same_dir_name(const std::u16string& a, const std::u16string& b);
+// File names keep their case (POSIX); false where names ignore case (Win32).
+bool names_keep_case();
+// Volume root of a stored search directory: Win32 cuts at the first colon
+// and adds ":\"; POSIX keeps the directory itself.
+std::u16string volume_root(const std::u16string& dir);
+// The running executable's full path.
+std::u16string program_path();
+
+bool is_directory(const std::u16string& path);
+bool exists(const std::u16string& path);
+bool make_directory(const std::u16string& path);
+// Two names of one file (hard link, case-insensitive volume, ...).
+bool same_file(const std::u16string& a, const std::u16string& b);
+
+// Identity of a directory (device and inode, or volume and file index), so
+// that a walk can refuse to enter a directory already on its own path.
+struct DirIdentity {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  bool operator==(const DirIdentity&) const = default;
+};
+std::optional<DirIdentity> dir_identity(const std::u16string& path);
+
+// File-system name of the volume holding `root` ("NTFS", "FAT32", ...).
+std::optional<std::string> volume_fs_name(const std::u16string& root);
+
+// ---- Directory enumeration (FindFirstFileW and friends) ------------------
+
+inline constexpr uint32_t kAttrReadOnly = 0x01;
+inline constexpr uint32_t kAttrHidden = 0x02;
+inline constexpr uint32_t kAttrDirectory = 0x10;
+
+// Stamps are 100-nanosecond units since 1601-01-01 UTC; 0 when not kept.
+struct FindData {
+  std::u16string name;
+  uint32_t attributes = 0;
+  uint64_t size = 0;
+  uint64_t creation = 0;
+  uint64_t last_access = 0;
+  uint64_t last_write = 0;
+};
+
+// One enumeration of `directory + pattern`. On Win32 this is a find
+// handle. On POSIX the names are matched case-insensitively with '*' and
+// '?' ("*.*" matches every name), "." and ".." come first except at a
+// volume root, the rest in the order of their upper-cased UTF-16 units,
+// and only regular files and directories are returned.
+class DirSearch {
+ public:
+  DirSearch();
+  ~DirSearch();
+  DirSearch(const DirSearch&) = delete;
+  DirSearch& operator=(const DirSearch&) = delete;
+
+  // Starts the search for a search string (directory + pattern) and
+  // fills the first entry. False when it cannot start or nothing matches.
+  // Without details only the name and the directory and hidden bits are
+  // sure to be filled (size, stamps and the read-only bit may stay 0):
+  // cheaper where the platform must ask for the rest per entry.
+  // A pattern without wildcards is looked up directly first.
+  bool start(const std::u16string& search_string, FindData& first,
+             bool details = true);
+  bool next(FindData& entry);
+  void close();
+
+ private:
+  struct State;
+  State* state_;
+};
+
+// ---- Files ------------------------------------------------------------------
+
+// An open file read or written in blocks (binary; line ends are the
+// caller's business). Closed when it goes out of scope.
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  bool is_open() const { return handle_ != kNone; }
+  // Bytes read, 0 at the end, -1 on an error.
+  long long read(void* buffer, size_t size);
+  bool write_all(const void* data, size_t size);
+  // Closes; false when the system reports the data was not stored.
+  bool close();
+
+  intptr_t handle_ = kNone;
+  static constexpr intptr_t kNone = -1;
+};
+
+bool open_read(const std::u16string& path, File& file);
+// Creates a new, empty file beside `target` whose name no walk pattern of
+// ours produces twice; returns its path in temp_path.
+bool create_temp_beside(const std::u16string& target, File& file,
+                        std::u16string& temp_path);
+// Puts `from` in place of `to` in one step (a link at `to` is replaced,
+// not written through).
+bool replace_file(const std::u16string& from, const std::u16string& to);
+bool remove_file(const std::u16string& path);
+// Text of the last failed operation's system error.
+std::string last_error_text();
+
+// Opens a C stream on a wide name; mode as for fopen ("a+", "w", "r", ...).
+FILE* open_stream(const std::u16string& path, const char* mode);
+
+// Byte of text input that ends the input (Win32 text mode: Ctrl+Z).
+bool text_input_ends_at_ctrl_z();
+// The line end of text output.
+const char* line_end();
+
+// Read-write access for repairing a file in place (accounting file).
+bool open_read_write(const std::u16string& path, bool create, File& file);
+std::optional<uint64_t> file_size(File& file);
+bool set_file_length(File& file, uint64_t length);
+
+// ---- Console, signals, time, system --------------------------------------
+
+void clear_console();
+bool key_waiting();     // _kbhit
+int read_key();         // _getch; EOF counts as "any other key" (-1)
+void set_stdin_unbuffered();
+void install_interrupt_handler(void (*handler)(int));
+void sleep_seconds(int seconds);
+void use_ansi_file_names();  // SetFileApisToANSI; nothing on POSIX
+
+// File-open dialog; POSIX: the title as a prompt on a terminal, one line.
+std::optional<std::u16string> open_file_dialog(const std::u16string& title);
+
+std::optional<std::u16string> get_env(const std::string& name);
+void set_env(const std::string& name, const std::u16string& value);
+std::optional<std::u16string> computer_name();
+
+// Time-zone information (_tzset, _tzname, _timezone, _daylight).
+struct ZoneInfo {
+  std::string standard_name;
+  std::string daylight_name;
+  long offset_seconds = 0;  // positive west of Greenwich
+  bool daylight = false;    // the zone observes daylight saving
+};
+ZoneInfo refresh_zone();
+
+// Local broken-down time from a stamp and the inverse; tm-like fields.
+struct SystemTime {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0,
+      millisecond = 0, weekday = 0;
+};
+// FileTimeToLocalFileTime: applies the bias in force now.
+std::optional<uint64_t> stamp_to_local(uint64_t stamp);
+// FileTimeToSystemTime.
+std::optional<SystemTime> stamp_to_system_time(uint64_t stamp);
+int64_t now_seconds();  // seconds since 1970-01-01 UTC
+// Local midnight of a calendar date as seconds since 1970 UTC.
+std::optional<int64_t> local_midnight(int year, int month, int day);
+// Broken-down local time (or UTC) of a time in seconds since 1970.
+SystemTime broken_down(int64_t seconds, bool utc);
+
+// ---- Named streams and privileges ----------------------------------------
+
+// File times of an object (or of "object:stream"), as stamps.
+struct Stamps {
+  uint64_t creation = 0, last_access = 0, last_write = 0;
+};
+std::optional<Stamps> object_stamps(const std::u16string& path);
+
+// The backup-read sequence of one object: a stream header per stream
+// (WIN32_STREAM_ID), then its name, then its data.
+struct StreamHeader {
+  uint32_t id = 0;
+  uint32_t attributes = 0;
+  uint64_t size = 0;
+  uint32_t name_size = 0;  // in bytes
+};
+class BackupReader {
+ public:
+  BackupReader();
+  ~BackupReader();
+  BackupReader(const BackupReader&) = delete;
+  BackupReader& operator=(const BackupReader&) = delete;
+
+  bool open(const std::u16string& path);
+  // Reads the next header. 1: a header; 0: end of the object; -1: error.
+  int read_header(StreamHeader& header);
+  // Reads the current stream's name (name_size bytes); the bytes read, or -1.
+  long long read_name(char16_t* name, uint32_t name_size);
+  // Skips the rest of the current stream's data.
+  void skip_data();
+  void close();
+
+ private:
+  struct State;
+  State* state_;
+};
+
+enum class PrivilegeStatus { ok, token_error, backup_lookup_error,
+                             restore_lookup_error };
+PrivilegeStatus enable_backup_restore();
+
+}  // namespace plat

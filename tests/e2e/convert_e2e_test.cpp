@@ -1,0 +1,139 @@
+// The built program over real directories: outputs, reports, statuses.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/run_program.h"
+#include "support/test_support.h"
+
+namespace fs = std::filesystem;
+using test::read_file;
+using test::run_program;
+
+namespace {
+
+class ConvertE2E : public testing::Test {
+ protected:
+  test::RunResult run(const std::vector<std::string>& args) {
+    test::RunOptions options;
+    options.cwd = tmp.path();
+    options.unset_env = {"ACCT", "SILENT", "RESET"};
+    return run_program(args, options);
+  }
+  test::TempDir tmp;
+};
+
+TEST_F(ConvertE2E, NoArgumentsShowsUsageAndHelpWithStatus5) {
+  const auto r = run({});
+  EXPECT_EQ(r.status, 5);
+  EXPECT_EQ(r.out,
+            "\nThis program contains various operations depending on the  \n"
+            "source with which it was compiled.\n"
+            "usually, the command line is:  programname  inputfile\n"
+            "Other options may be found but not guaranteed \n");
+  EXPECT_EQ(r.err.rfind("\n\n\nCOMMAND LINE:  program  inputfilename\n", 0), 0u);
+  EXPECT_NE(r.err.find("Hex|BB2381EC|IP-Decimal|187.35.129.236\n\n"), std::string::npos);
+  EXPECT_TRUE(r.err.ends_with("\nFor best results, the input file should only contain the \ndecimal number to convert"));
+}
+
+TEST_F(ConvertE2E, DirectoryConvertsEveryFileDepthFirst) {
+  tmp.write("data/top.csv", "ip,host\n3139666412,a\r\n");
+  tmp.write("data/sub/log.txt", "16909060 GET /\n-1");
+  const auto r = run({"data"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string base = fs::canonical(tmp.path()).string();
+  EXPECT_EQ(r.out, "\nInput file  " + base + "/data/sub/log.txt\nOutput file " + base + "/data/sub/log.IP\n" +
+                       "\nInput file  " + base + "/data/top.csv\nOutput file " + base + "/data/top.IP\n");
+  EXPECT_EQ(read_file(tmp.path() / "data/top.IP"),
+            "ip,host|Hex|00000000|IP-decimal|0.0.0.0\n"
+            "3139666412,a|Hex|BB2381EC|IP-decimal|187.35.129.236\n");
+  EXPECT_EQ(read_file(tmp.path() / "data/sub/log.IP"),
+            "16909060 GET /|Hex|01020304|IP-decimal|1.2.3.4\n"
+            "-1|Hex|FFFFFFFF|IP-decimal|255.255.255.255\n");
+}
+
+TEST_F(ConvertE2E, WildcardSpecificationsAndBareNames) {
+  tmp.write("logs/a.csv", "1\n");
+  tmp.write("logs/b.txt", "2\n");
+  tmp.write("other/c.txt", "3\n");
+  auto r = run({"logs/*.csv"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(fs::exists(tmp.path() / "logs/a.IP"));
+  EXPECT_FALSE(fs::exists(tmp.path() / "logs/b.IP"));
+  // Both patterns are searched in both directories.
+  r = run({"logs/*.csv", "other/*.txt"});
+  EXPECT_TRUE(fs::exists(tmp.path() / "logs/b.IP"));
+  EXPECT_TRUE(fs::exists(tmp.path() / "other/c.IP"));
+}
+
+TEST_F(ConvertE2E, ExistingOutputIsReplacedAndLaterInputWins) {
+  tmp.write("d/log.IP", "old content\n");
+  tmp.write("d/log.csv", "1\n");
+  tmp.write("d/log.txt", "2\n");
+  const auto r = run({"d/log.*"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(read_file(tmp.path() / "d/log.IP"), "2|Hex|00000002|IP-decimal|0.0.0.2\n");
+  // log.IP itself matched "log.*": it is never converted onto itself.
+  EXPECT_NE(r.err.find("log.IP"), std::string::npos);
+}
+
+TEST_F(ConvertE2E, EmptyFileAndHiddenName) {
+  tmp.write("d/empty.txt", "");
+  tmp.write("d/.hidden", "5\n");
+  const auto r = run({"d"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(read_file(tmp.path() / "d/empty.IP"), "");
+  EXPECT_EQ(read_file(tmp.path() / "d/.IP"), "5|Hex|00000005|IP-decimal|0.0.0.5\n");
+  EXPECT_NE(r.out.find("empty.txt"), std::string::npos);
+}
+
+TEST_F(ConvertE2E, UnwritableOutputLeavesNoTraceAndStatus3) {
+  tmp.write("d/a.txt", "1\n");
+  tmp.write("d/b.txt", "2\n");
+  fs::create_directory(tmp.path() / "d/a.IP");  // a directory cannot be replaced by a file
+  const auto r = run({"d/*.txt"});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("a.IP"), std::string::npos);
+  EXPECT_TRUE(fs::is_directory(tmp.path() / "d/a.IP"));
+  EXPECT_EQ(read_file(tmp.path() / "d/b.IP"), "2|Hex|00000002|IP-decimal|0.0.0.2\n");
+  for (const auto& entry : fs::directory_iterator(tmp.path() / "d"))
+    EXPECT_EQ(entry.path().filename().string().find("~"), std::string::npos) << entry.path();
+}
+
+TEST_F(ConvertE2E, UnreadableInputGivesStatus2AndTheRunGoesOn) {
+  tmp.write("d/b.txt", "2\n");
+  fs::create_symlink(tmp.path() / "d/missing", tmp.path() / "d/a.txt");
+  const auto r = run({"d/*.txt"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("a.txt"), std::string::npos);
+  EXPECT_FALSE(fs::exists(tmp.path() / "d/a.IP"));
+  EXPECT_TRUE(fs::exists(tmp.path() / "d/b.IP"));
+}
+
+TEST_F(ConvertE2E, OutputLinkIsReplacedNotWrittenThrough) {
+  tmp.write("d/a.txt", "1\n");
+  tmp.write("keep.txt", "precious\n");
+  fs::create_symlink(tmp.path() / "keep.txt", tmp.path() / "d/a.IP");
+  const auto r = run({"d/a.txt"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(read_file(tmp.path() / "keep.txt"), "precious\n");
+  EXPECT_FALSE(fs::is_symlink(tmp.path() / "d/a.IP"));
+  EXPECT_EQ(read_file(tmp.path() / "d/a.IP"), "1|Hex|00000001|IP-decimal|0.0.0.1\n");
+}
+
+TEST_F(ConvertE2E, NamesThatAreNotUtf8RoundTrip) {
+  const std::string odd = "caf\xe9\xff.txt";
+  tmp.write("d/" + odd, "3\n");
+  const auto r = run({"d"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_file(tmp.path() / "d" / "caf\xe9\xff.IP"), "3|Hex|00000003|IP-decimal|0.0.0.3\n");
+  EXPECT_NE(r.out.find(odd), std::string::npos);
+}
+
+TEST_F(ConvertE2E, MissingDirectoryConvertsNothingWithStatus0) {
+  const auto r = run({"absent/*.csv"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+}
+
+}  // namespace

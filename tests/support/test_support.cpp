@@ -1,0 +1,91 @@
+#include "support/test_support.h"
+
+#include <atomic>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "framework/pause.h"
+#include "framework/search_lists.h"
+#include "framework/settings.h"
+#include "framework/text.h"
+#include "framework/walk.h"
+#include "framework/streams.h"
+#include "ipconv/convert.h"
+
+namespace test {
+namespace {
+int g_pauses = 0;
+int g_seconds = 0;
+
+void count_pause(int seconds) {
+  ++g_pauses;
+  g_seconds += seconds;
+}
+
+[[noreturn]] void throw_run_ended(exit_status status) { throw RunEnded{status}; }
+}  // namespace
+
+void reset_all_state() {
+  reset_settings();
+  reset_search_lists();
+  reset_walk_state();
+  g_stream_table.clear();
+  g_stream_errors_ignored = 0;
+  g_conversion_status = 0;
+  g_pauses = g_seconds = 0;
+  set_pause_hook(count_pause);
+  set_run_end_hook(throw_run_ended);
+}
+
+int pauses_taken() { return g_pauses; }
+int seconds_paused() { return g_seconds; }
+
+TempDir::TempDir() {
+  static std::atomic<unsigned> counter{0};
+  std::random_device rd;
+  auto base = std::filesystem::temp_directory_path();
+  for (;;) {
+    std::ostringstream name;
+    name << "ipconv-test-" << rd() << "-" << counter++;
+    path_ = base / name.str();
+    if (std::filesystem::create_directory(path_)) break;
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::u16string TempDir::u16() const { return test::u16(path_.string()); }
+
+std::filesystem::path TempDir::write(const std::string& relative,
+                                     const std::string& content) const {
+  auto target = path_ / relative;
+  std::filesystem::create_directories(target.parent_path());
+  std::ofstream out(target, std::ios::binary);
+  out << content;
+  return target;
+}
+
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::u16string u16(const std::string& utf8) { return utf8_to_utf16_escaped(utf8); }
+std::string u8(const std::u16string& text) { return utf16_to_utf8_escaped(text); }
+
+ScopedCwd::ScopedCwd(const std::filesystem::path& dir)
+    : saved_(std::filesystem::current_path()) {
+  std::filesystem::current_path(dir);
+}
+ScopedCwd::~ScopedCwd() {
+  std::error_code ec;
+  std::filesystem::current_path(saved_, ec);
+}
+
+}  // namespace test

@@ -1,0 +1,54 @@
+// Helpers shared by the unit tests.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "framework/exit_status.h"
+
+namespace test {
+
+// Thrown in place of ending the process, so a test can see the status.
+struct RunEnded {
+  exit_status status;
+};
+
+// Puts every process-wide setting, list and counter back to its state at
+// process start, makes end_run throw RunEnded and makes pauses count
+// instead of wait.
+void reset_all_state();
+int pauses_taken();     // pause_seconds calls since the reset
+int seconds_paused();   // their seconds, added up
+
+// A fresh directory, removed with its content at the end of the scope.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::u16string u16() const;
+  // Writes a file below the directory (creating its parent directories).
+  std::filesystem::path write(const std::string& relative, const std::string& content) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::string read_file(const std::filesystem::path& path);
+// UTF-8 path text to the program's UTF-16.
+std::u16string u16(const std::string& utf8);
+std::string u8(const std::u16string& text);
+
+// Changes the current directory for the scope.
+class ScopedCwd {
+ public:
+  explicit ScopedCwd(const std::filesystem::path& dir);
+  ~ScopedCwd();
+
+ private:
+  std::filesystem::path saved_;
+};
+
+}  // namespace test

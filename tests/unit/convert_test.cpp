@@ -1,0 +1,209 @@
+// The line conversion: the number rule, the suffix, and the text rules of
+// the stream (CR LF, Ctrl+Z, long-line pieces), over every block split.
+#include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+
+#include "ipconv/convert.h"
+
+namespace {
+
+// A second, plain computation of the suffix: the C runtime's strtoll and
+// printf on a terminated copy of the line.
+std::string expected_suffix(const std::string& line) {
+  std::string copy = line.substr(0, line.find('\0'));
+  const long long number = std::strtoll(copy.c_str(), nullptr, 10);
+  const uint32_t address = static_cast<uint32_t>(static_cast<unsigned long long>(number));
+  char text[64];
+  std::snprintf(text, sizeof text, "|Hex|%08" PRIX32 "|IP-decimal|%u.%u.%u.%u", address,
+                address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF, address & 0xFF);
+  return text;
+}
+
+std::string suffix_of(const std::string& line) {
+  char out[kSuffixMax];
+  char* end = append_suffix(out, line_address(line.data(), line.size()));
+  return std::string(out, end);
+}
+
+// Hands the input over in pieces of `chunk` bytes to exercise every
+// boundary between blocks.
+struct ChunkSource : ByteSource {
+  ChunkSource(std::string text, size_t chunk) : data(std::move(text)), step(chunk) {}
+  long long read(char* buffer, size_t size) override {
+    const size_t n = std::min({size, step, data.size() - pos});
+    data.copy(buffer, n, pos);
+    pos += n;
+    return static_cast<long long>(n);
+  }
+  std::string data;
+  size_t step;
+  size_t pos = 0;
+};
+
+struct StringSink : ByteSink {
+  bool write(const char* data, size_t size) override {
+    text.append(data, size);
+    return true;
+  }
+  std::string text;
+};
+
+std::string convert(const std::string& input, size_t chunk = 1 << 20, bool ctrl_z = false,
+                    const char* eol = "\n") {
+  ChunkSource source(input, chunk);
+  StringSink sink;
+  const ConvertOptions options{ctrl_z, eol};
+  EXPECT_EQ(convert_stream(source, sink, options), convert_result::ok);
+  return sink.text;
+}
+
+const std::string kZero = "|Hex|00000000|IP-decimal|0.0.0.0";
+
+}  // namespace
+
+TEST(LineAddress, WorkedExamples) {
+  EXPECT_EQ(suffix_of("3139666412"), "|Hex|BB2381EC|IP-decimal|187.35.129.236");
+  EXPECT_EQ(suffix_of("16909060,host"), "|Hex|01020304|IP-decimal|1.2.3.4");
+  EXPECT_EQ(suffix_of("0"), kZero);
+  EXPECT_EQ(suffix_of("-1"), "|Hex|FFFFFFFF|IP-decimal|255.255.255.255");
+  EXPECT_EQ(suffix_of("4294967296"), kZero);
+  EXPECT_EQ(suffix_of("  42 first"), "|Hex|0000002A|IP-decimal|0.0.0.42");
+  EXPECT_EQ(suffix_of("name,3139666412"), kZero);
+}
+
+TEST(LineAddress, ClampsBeyondSixtyFourBits) {
+  EXPECT_EQ(suffix_of("99999999999999999999999"), "|Hex|FFFFFFFF|IP-decimal|255.255.255.255");
+  EXPECT_EQ(suffix_of("-99999999999999999999999"), kZero);
+  EXPECT_EQ(suffix_of("9223372036854775807"), "|Hex|FFFFFFFF|IP-decimal|255.255.255.255");
+  EXPECT_EQ(suffix_of("-9223372036854775808"), kZero);
+  EXPECT_EQ(suffix_of("9223372036854775808"), "|Hex|FFFFFFFF|IP-decimal|255.255.255.255");
+  EXPECT_EQ(suffix_of("-9223372036854775807"), "|Hex|00000001|IP-decimal|0.0.0.1");
+}
+
+TEST(LineAddress, SignsAndSpaces) {
+  EXPECT_EQ(suffix_of("+16909060"), "|Hex|01020304|IP-decimal|1.2.3.4");
+  EXPECT_EQ(suffix_of("\t\v\f\r 7"), "|Hex|00000007|IP-decimal|0.0.0.7");
+  EXPECT_EQ(suffix_of("+-5"), kZero);
+  EXPECT_EQ(suffix_of("- 5"), kZero);
+  EXPECT_EQ(suffix_of(""), kZero);
+  EXPECT_EQ(suffix_of("0x10"), kZero);
+  EXPECT_EQ(suffix_of(std::string("12\0" "34", 5)), "|Hex|0000000C|IP-decimal|0.0.0.12");
+}
+
+TEST(LineAddress, AgreesWithTheRuntimeOnRandomAndExtremeNumbers) {
+  std::mt19937_64 rng(20261208);
+  std::vector<std::string> lines;
+  for (int i = 0; i < 20000; ++i) {
+    const uint64_t raw = rng();
+    switch (i % 5) {
+      case 0: lines.push_back(std::to_string(raw & 0xFFFFFFFF)); break;
+      case 1: lines.push_back(std::to_string(static_cast<int64_t>(raw))); break;
+      case 2: lines.push_back(std::to_string(raw) + std::to_string(rng() % 1000)); break;
+      case 3: lines.push_back("  -" + std::to_string(raw % 100000000000ULL) + ",x"); break;
+      default: {
+        std::string digits(1 + rng() % 30, '0');
+        for (auto& d : digits) d = static_cast<char>('0' + rng() % 10);
+        lines.push_back((rng() % 2 ? "-" : "") + digits);
+      }
+    }
+  }
+  for (const char* edge : {"4294967295", "4294967296", "-4294967296", "-4294967297",
+                           "18446744073709551615", "18446744073709551616", "000000000042",
+                           "-0", "+0", "2147483648", "-2147483648"})
+    lines.push_back(edge);
+  for (const auto& line : lines) ASSERT_EQ(suffix_of(line), expected_suffix(line)) << line;
+}
+
+TEST(ConvertStream, CopiesEveryLineAndAppendsTheSuffix) {
+  EXPECT_EQ(convert("3139666412,original data\n16909060\n"),
+            "3139666412,original data|Hex|BB2381EC|IP-decimal|187.35.129.236\n"
+            "16909060|Hex|01020304|IP-decimal|1.2.3.4\n");
+  EXPECT_EQ(convert(""), "");
+  EXPECT_EQ(convert("\n"), kZero + "\n");
+  EXPECT_EQ(convert("ip,host\n\n"), "ip,host" + kZero + "\n" + kZero + "\n");
+}
+
+TEST(ConvertStream, LastLineWithoutLineFeedIsComplete) {
+  EXPECT_EQ(convert("1\n258"), "1|Hex|00000001|IP-decimal|0.0.0.1\n258|Hex|00000102|IP-decimal|0.0.1.2\n");
+}
+
+TEST(ConvertStream, CrLfConvertsLikeLf) {
+  const std::string lf = convert("1,a\n2,b\n3");
+  for (size_t chunk : {1, 2, 3, 7, 4096}) {
+    EXPECT_EQ(convert("1,a\r\n2,b\r\n3", chunk), lf) << chunk;
+  }
+  // A lone CR is line text, also at the very end and before another CR.
+  EXPECT_EQ(convert("5\r"), "5\r|Hex|00000005|IP-decimal|0.0.0.5\n");
+  EXPECT_EQ(convert("5\rx\n"), "5\rx|Hex|00000005|IP-decimal|0.0.0.5\n");
+  EXPECT_EQ(convert("5\r\r\n", 1), "5\r|Hex|00000005|IP-decimal|0.0.0.5\n");
+  EXPECT_EQ(convert("\r\r\r"), "\r\r\r" + kZero + "\n");
+}
+
+TEST(ConvertStream, NulAndHighBytesAreCopied) {
+  const std::string line("7\0\x80\xff tail", 9);
+  for (size_t chunk : {1, 3, 100}) {
+    EXPECT_EQ(convert(line + "\n", chunk), line + "|Hex|00000007|IP-decimal|0.0.0.7\n");
+  }
+}
+
+TEST(ConvertStream, LongLinesArriveInPieces) {
+  const std::string piece(kLinePieceMax, '9');
+  const std::string piece_suffix = expected_suffix(piece);
+  // One character more than a piece: two lines, the second of one digit.
+  EXPECT_EQ(convert(piece + "1\n"), piece + piece_suffix + "\n1|Hex|00000001|IP-decimal|0.0.0.1\n");
+  // Exactly a piece and its line feed: one line, no empty line after it.
+  for (size_t chunk : {1, 4096, 32767, 32768, 1 << 20}) {
+    EXPECT_EQ(convert(piece + "\n2\n", chunk), piece + piece_suffix + "\n2|Hex|00000002|IP-decimal|0.0.0.2\n")
+        << chunk;
+    EXPECT_EQ(convert(piece + "\r\n", chunk), piece + piece_suffix + "\n") << chunk;
+  }
+  // Three pieces of a long line without line end.
+  const std::string text = "5" + std::string(2 * kLinePieceMax, 'x');
+  const std::string out = convert(text, 5000);
+  const std::string first = text.substr(0, kLinePieceMax);
+  EXPECT_EQ(out, first + "|Hex|00000005|IP-decimal|0.0.0.5\n" +
+                     text.substr(kLinePieceMax, kLinePieceMax) + kZero + "\n" + "x" + kZero + "\n");
+}
+
+TEST(ConvertStream, CtrlZEndsTheInputOnlyWhereThePlatformSaysSo) {
+  EXPECT_EQ(convert("1\n2\x1a" "3\n4\n", 1 << 20, true), "1|Hex|00000001|IP-decimal|0.0.0.1\n2|Hex|00000002|IP-decimal|0.0.0.2\n");
+  EXPECT_EQ(convert("1\x1a\n", 1, true), "1|Hex|00000001|IP-decimal|0.0.0.1\n");
+  EXPECT_EQ(convert("\x1a" "1\n", 1 << 20, true), "");
+  EXPECT_EQ(convert("1\x1a\n"), "1\x1a|Hex|00000001|IP-decimal|0.0.0.1\n");
+}
+
+TEST(ConvertStream, WritesThePlatformLineEnd) {
+  EXPECT_EQ(convert("1\r\n2\n", 1 << 20, false, "\r\n"),
+            "1|Hex|00000001|IP-decimal|0.0.0.1\r\n2|Hex|00000002|IP-decimal|0.0.0.2\r\n");
+}
+
+TEST(ConvertStream, SameOutputWhateverTheBlockSplit) {
+  std::mt19937 rng(7);
+  std::string input;
+  for (int i = 0; i < 3000; ++i) {
+    input += std::to_string(rng());
+    input += i % 3 ? ",host,2026-12-08\r\n" : ",x\n";
+    if (i % 500 == 0) input += std::string(40000, 'a') + "\n";
+  }
+  const std::string whole = convert(input);
+  for (size_t chunk : {1, 2, 17, 4095, 65536, 300000}) EXPECT_EQ(convert(input, chunk), whole) << chunk;
+}
+
+TEST(ConvertStream, ReportsReadAndWriteFailures) {
+  struct FailingSource : ByteSource {
+    long long read(char*, size_t) override { return -1; }
+  } bad_source;
+  struct FailingSink : ByteSink {
+    bool write(const char*, size_t) override { return false; }
+  } bad_sink;
+  StringSink sink;
+  ChunkSource source("1\n2\n", 1);
+  const ConvertOptions options{false, "\n"};
+  EXPECT_EQ(convert_stream(bad_source, sink, options), convert_result::read_failed);
+  EXPECT_EQ(convert_stream(source, bad_sink, options), convert_result::write_failed);
+}
