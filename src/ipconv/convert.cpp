@@ -59,26 +59,55 @@ uint32_t line_address(const char* text, size_t size) {
   return static_cast<uint32_t>(value);
 }
 
+namespace {
+
+// Text of every byte value, as two hexadecimal digits and as 1 to 3
+// decimal digits: the suffix is then four table look-ups per form.
+struct ByteTexts {
+  char hex[256][2];
+  char dec[256][4];  // digits, then their count in the last byte
+  ByteTexts() {
+    static const char kHex[] = "0123456789ABCDEF";
+    for (unsigned v = 0; v < 256; ++v) {
+      hex[v][0] = kHex[v >> 4];
+      hex[v][1] = kHex[v & 0xF];
+      char* d = dec[v];
+      unsigned n = 0;
+      if (v >= 100) d[n++] = static_cast<char>('0' + v / 100);
+      if (v >= 10) d[n++] = static_cast<char>('0' + v / 10 % 10);
+      d[n++] = static_cast<char>('0' + v % 10);
+      d[3] = static_cast<char>(n);
+    }
+  }
+};
+const ByteTexts kByteTexts;
+
+}  // namespace
+
 char* append_suffix(char* out, uint32_t address) {
-  static const char kHex[] = "0123456789ABCDEF";
+  const unsigned char octets[4] = {
+      static_cast<unsigned char>(address >> 24), static_cast<unsigned char>(address >> 16),
+      static_cast<unsigned char>(address >> 8), static_cast<unsigned char>(address)};
   std::memcpy(out, "|Hex|", 5);
   out += 5;
-  for (int shift = 28; shift >= 0; shift -= 4) *out++ = kHex[(address >> shift) & 0xF];
+  for (unsigned char octet : octets) {
+    std::memcpy(out, kByteTexts.hex[octet], 2);
+    out += 2;
+  }
   std::memcpy(out, "|IP-decimal|", 12);
   out += 12;
-  for (int shift = 24; shift >= 0; shift -= 8) {
-    const unsigned octet = (address >> shift) & 0xFF;
-    if (octet >= 100) *out++ = static_cast<char>('0' + octet / 100);
-    if (octet >= 10) *out++ = static_cast<char>('0' + octet / 10 % 10);
-    *out++ = static_cast<char>('0' + octet % 10);
-    if (shift) *out++ = '.';
+  for (int i = 0; i < 4; ++i) {
+    const char* d = kByteTexts.dec[octets[i]];
+    std::memcpy(out, d, 4);  // the copy may take a byte too many; it is overwritten
+    out += d[3];
+    if (i < 3) *out++ = '.';
   }
   return out;
 }
 
 namespace {
 
-constexpr size_t kBlock = 256 * 1024;
+constexpr size_t kBlock = 1024 * 1024;
 
 // Reads the input in blocks and writes the converted lines in blocks. The
 // input is seen as text: a CR right before an LF is dropped, and where the
