@@ -1,7 +1,205 @@
 #include "framework/acct.h"
 
-FILE* open_acct_file(const std::u16string&) { return nullptr; }
-void make_log_dirs(const std::u16string&) {}
-void trim_file_end(const std::u16string&) {}
-void memo_entry() {}
-std::u16string pick_output_file() { return {}; }
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+#include "framework/exit_status.h"
+#include "framework/pause.h"
+#include "framework/settings.h"
+#include "platform/platform.h"
+
+namespace {
+
+// The family's file operations report under this module name and the
+// lines its users know from earlier releases.
+constexpr const char* kModuleName = ".\\Generic_u";
+constexpr int kOpenErrorLine = 324;
+constexpr int kMemoryErrorLine = 340;
+
+// Drive letters ("C:") exist only where the backslash separates names.
+bool platform_has_drives() { return plat::is_separator(u'\\'); }
+
+size_t drive_length(const std::u16string& path) {
+  if (platform_has_drives() && path.size() >= 2 && path[1] == u':') return 2;
+  return 0;
+}
+
+// Where the walk over a directory looks for separators: past "C:" where
+// drives exist; on POSIX past the leading '/', so that no real directory
+// of a relative or absolute path is skipped.
+size_t walk_start() { return platform_has_drives() ? 2 : 1; }
+
+}  // namespace
+
+FILE* open_acct_file(const std::u16string& path) {
+  make_log_dirs(path);
+  trim_file_end(path);
+  FILE* stream = plat::open_stream(path, "a+");
+  if (stream == nullptr) {
+    std::printf("Can't open accounting file %s\n", plat::to_native(path).c_str());
+    return nullptr;
+  }
+  std::fseek(stream, 0, SEEK_END);
+  std::fprintf(stream, "\n%.40s\n",
+               "****************************************************************");
+  return stream;
+}
+
+void make_log_dirs(const std::u16string& path) {
+  // Split off drive and directory: the directory part runs to the last
+  // separator, that separator included.
+  const size_t drive = drive_length(path);
+  size_t last_sep = std::u16string::npos;
+  for (size_t i = drive; i < path.size(); ++i)
+    if (plat::is_separator(path[i])) last_sep = i;
+  const size_t dir_length = last_sep == std::u16string::npos ? 0 : last_sep + 1 - drive;
+  // A directory part beyond its room is left alone: the open that follows
+  // reports the path if its directory is missing.
+  if (dir_length >= kLogDirPartUnits) return;
+
+  std::u16string dir = path.substr(0, drive + dir_length);
+  // Name the directory itself, not its content.
+  size_t cut = std::u16string::npos;
+  for (size_t i = 0; i < dir.size(); ++i)
+    if (plat::is_separator(dir[i])) cut = i;
+  dir.resize(cut == std::u16string::npos ? 0 : cut);
+
+  // No directory part (a bare name such as ACCT-ING): the file lies in the
+  // current directory, which exists.
+  if (dir.empty()) return;
+  if (plat::is_directory(dir)) return;
+
+  for (size_t i = walk_start(); i < dir.size(); ++i) {
+    if (!plat::is_separator(dir[i])) continue;
+    const std::u16string prefix = dir.substr(0, i);
+    if (!plat::exists(prefix)) {
+      plat::make_directory(prefix);
+      std::printf("Creating (log\\error) directory:  %s\n", plat::to_native(prefix).c_str());
+    }
+    dir[i] = plat::separator();
+  }
+  plat::make_directory(dir);
+  std::printf("Creating (log) directory:  %s\n", plat::to_native(dir).c_str());
+  pause_seconds(1);
+}
+
+void trim_file_end(const std::u16string& path) {
+  plat::File file;
+  if (!plat::open_read_write(path, false, file) && !plat::open_read_write(path, true, file)) {
+    std::fprintf(stderr, "\n%s\n%d\nerror opening %s\n", kModuleName, kOpenErrorLine,
+                 plat::to_native(path).c_str());
+    end_run(exit_status::user_aborted);
+  }
+  const std::optional<uint64_t> size = plat::file_size(file);
+  if (!size || *size < 10) {
+    file.close();
+    return;
+  }
+
+  std::vector<unsigned char> content;
+  try {
+    if (*size > content.max_size()) throw std::bad_alloc();
+    content.resize(static_cast<size_t>(*size));
+  } catch (const std::exception&) {
+    file.close();
+    std::fprintf(stderr, "\n%s\n%d\nerror getting memory for %s\n", kModuleName,
+                 kMemoryErrorLine, plat::to_native(path).c_str());
+    end_run(exit_status::user_aborted);
+  }
+
+  size_t got = 0;
+  while (got < content.size()) {
+    const long long n = file.read(content.data() + got, content.size() - got);
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  // Only the bytes actually read count.
+  for (size_t i = 0; i < got; ++i) {
+    if (content[i] == 0x00 || content[i] == 0x1A) {
+      plat::set_file_length(file, i);
+      break;
+    }
+  }
+  file.close();
+}
+
+namespace {
+
+enum class piece_kind { end_of_input, line, part_of_line };
+
+// One line of standard input without its line end, or, when the line does
+// not fit the line buffer, its next part.
+piece_kind read_memo_piece(FILE* input, std::string& piece) {
+  piece.clear();
+  for (;;) {
+    const int c = std::getc(input);
+    if (c == EOF) return piece.empty() ? piece_kind::end_of_input : piece_kind::line;
+    if (c == '\n') break;
+    piece.push_back(static_cast<char>(c));
+    if (piece.size() == kMemoLineBytes - 1) {
+      const int next = std::getc(input);
+      if (next == '\n' || next == EOF) break;
+      std::ungetc(next, input);
+      return piece_kind::part_of_line;
+    }
+  }
+  if (!piece.empty() && piece.back() == '\r') piece.pop_back();
+  return piece_kind::line;
+}
+
+// Standard input cannot be flushed portably: what is left of the line the
+// entry stopped in is read and dropped, so that no later key test sees it.
+void drop_rest_of_line(FILE* input) {
+  for (int c = std::getc(input); c != EOF && c != '\n'; c = std::getc(input)) {
+  }
+}
+
+}  // namespace
+
+void memo_entry() { memo_entry_from(stdin); }
+
+void memo_entry_from(FILE* input) {
+  std::printf("\n\n\nInput up to 2000 characters of your memo information now.\n");
+  std::printf("End with two blank lines (carriage returns)%c\n\n\n", 7);
+  std::fflush(stdout);
+
+  g_memo_text.clear();
+  int blank_lines = 0;
+  bool in_long_line = false;  // the previous piece was cut by the buffer
+  std::string piece;
+  for (;;) {
+    const piece_kind kind = read_memo_piece(input, piece);
+    if (kind == piece_kind::end_of_input) break;
+    const bool continues = in_long_line;
+    in_long_line = kind == piece_kind::part_of_line;
+    if (continues || piece.size() >= 2) {
+      g_memo_text += piece;
+      if (!in_long_line) g_memo_text += '\n';
+      blank_lines = 0;
+    } else {
+      if (++blank_lines >= 2) break;
+      g_memo_text += '\n';
+    }
+    if (g_memo_text.size() > kMemoTextLimit) {
+      if (in_long_line) drop_rest_of_line(input);
+      break;
+    }
+  }
+
+  FILE* target = memo_file != nullptr ? memo_file : acct_file;
+  if (target != nullptr) {
+    std::fwrite(g_memo_text.data(), 1, g_memo_text.size(), target);
+    std::fputs("\n", target);
+    std::fflush(target);
+  }
+}
+
+std::u16string pick_output_file() {
+  const std::optional<std::u16string> chosen = plat::open_file_dialog(u"Output File Selection");
+  if (!chosen || chosen->empty()) return {};
+  const std::optional<std::u16string> full = plat::full_path(*chosen, kMaxPathUnits);
+  // The dialog's buffer holds no longer name: such a choice fails there.
+  if (!full || full->size() >= kPickedPathUnits) return {};
+  return *full;
+}

@@ -2,12 +2,32 @@
 // file-choice dialog.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
+// Room of the directory part of a path split by make_log_dirs (terminator
+// included); a longer directory part is not walked.
+inline constexpr size_t kLogDirPartUnits = 259;
+// Room of the memo's line buffer (terminator included): longer input lines
+// are read in pieces of at most kMemoLineBytes - 1 bytes.
+inline constexpr size_t kMemoLineBytes = 5000;
+// The memo entry ends once the text holds more than this many characters.
+inline constexpr size_t kMemoTextLimit = 5000;
+// Room of the path chosen with the file dialog (terminator included).
+inline constexpr size_t kPickedPathUnits = 260;
+
+// Creates the file's missing directories, repairs its end and opens it for
+// appending behind a separator line; nullptr (after a message) on failure.
 FILE* open_acct_file(const std::u16string& path);
 void make_log_dirs(const std::u16string& path);
+// Cuts the file at its first NUL or Ctrl-Z byte; creates it empty when it
+// does not exist. Ends the run with status 1 when neither works.
 void trim_file_end(const std::u16string& path);
+// Reads the memo from standard input into g_memo_text and writes it to
+// memo_file (or the accounting file when no memo file was chosen).
 void memo_entry();
+// The same entry read from `input`.
+void memo_entry_from(FILE* input);
 // Empty when the dialog was cancelled or there is none.
 std::u16string pick_output_file();

@@ -1,3 +1,296 @@
 #include "framework/long_options.h"
 
-int parse_long_option(const std::u16string&, option_rec&) { return 1; }
+#include <cstdio>
+#include <string_view>
+
+#include "framework/acct.h"
+#include "framework/dates.h"
+#include "framework/pause.h"
+#include "framework/search_lists.h"
+#include "framework/text.h"
+#include "platform/platform.h"
+
+namespace {
+
+// Room the family gives the full paths and the date text of long options.
+constexpr size_t kAcctPathChars = 2600;
+constexpr size_t kMemoPathChars = 260;
+constexpr size_t kDateChars = 259;
+
+enum class match { first_n, whole };
+enum class value_kind { none, required, optional, on_off };
+
+// The rows in the order they are tested; the first name that matches wins.
+enum class row {
+  acc, app, com, crc, create, del, exc, ext, file, line, gre, im, les, memo,
+  name_after, newer, older, out, path, pau, rec, res, reverse, sha1, sha2,
+  sha3, sha5, show, str, utf, var, wid, ver
+};
+
+struct long_row {
+  std::u16string_view name;
+  match compared;
+  value_kind kind;
+  row what;
+};
+
+constexpr long_row kRows[] = {
+    {u"ACC", match::first_n, value_kind::required, row::acc},
+    {u"LOG", match::first_n, value_kind::required, row::acc},
+    {u"APP", match::first_n, value_kind::none, row::app},
+    {u"COM", match::first_n, value_kind::required, row::com},
+    {u"CRC", match::first_n, value_kind::none, row::crc},
+    {u"CREATE", match::first_n, value_kind::none, row::create},
+    {u"DEL", match::first_n, value_kind::required, row::del},
+    {u"EXC", match::first_n, value_kind::required, row::exc},
+    {u"EXT", match::first_n, value_kind::none, row::ext},
+    {u"FILE", match::first_n, value_kind::required, row::file},
+    {u"LINE", match::first_n, value_kind::optional, row::line},
+    {u"GRE", match::first_n, value_kind::required, row::gre},
+    {u"IM", match::first_n, value_kind::none, row::im},
+    {u"LES", match::first_n, value_kind::required, row::les},
+    {u"MEMO", match::first_n, value_kind::optional, row::memo},
+    {u"NAMEAFTER", match::first_n, value_kind::optional, row::name_after},
+    {u"NEW", match::first_n, value_kind::required, row::newer},
+    {u"OLD", match::first_n, value_kind::required, row::older},
+    {u"OUT", match::first_n, value_kind::required, row::out},
+    {u"PATH", match::first_n, value_kind::required, row::path},
+    {u"PAU", match::first_n, value_kind::none, row::pau},
+    {u"REC", match::first_n, value_kind::on_off, row::rec},
+    {u"RES", match::first_n, value_kind::on_off, row::res},
+    {u"REVERSE", match::whole, value_kind::none, row::reverse},
+    {u"SHA1", match::whole, value_kind::none, row::sha1},
+    {u"SHA", match::whole, value_kind::none, row::sha1},
+    {u"SHA2", match::first_n, value_kind::none, row::sha2},
+    {u"SHA3", match::first_n, value_kind::none, row::sha3},
+    {u"SHA5", match::first_n, value_kind::none, row::sha5},
+    {u"SHOW", match::first_n, value_kind::optional, row::show},
+    {u"STR", match::first_n, value_kind::on_off, row::str},
+    {u"UTF", match::first_n, value_kind::none, row::utf},
+    {u"VAR", match::first_n, value_kind::none, row::var},
+    {u"WID", match::first_n, value_kind::required, row::wid},
+    {u"VER", match::first_n, value_kind::on_off, row::ver},
+};
+
+const long_row* find_row(std::u16string_view text) {
+  for (const long_row& r : kRows) {
+    const bool hit = r.compared == match::whole
+                         ? equals_ignore_case(text, r.name)
+                         : starts_with_ignore_case(text, r.name);
+    if (hit) return &r;
+  }
+  return nullptr;
+}
+
+std::u16string full_path_of(const std::u16string& value, size_t max_chars) {
+  std::optional<std::u16string> full = plat::full_path(value, max_chars);
+  return full ? *full : value;
+}
+
+void take_memo_stream(FILE* stream) {
+  if (memo_file && memo_file != acct_file && memo_file != stream)
+    std::fclose(memo_file);
+  memo_file = stream;
+}
+
+void apply_date_option(const std::u16string& value, int32_t& days,
+                       int64_t& time) {
+  if (!is_date_value(value)) {
+    days = read_int32(value);
+    return;
+  }
+  // The date is read from narrow text of at most 259 characters.
+  std::string narrow = narrow_low_bytes(value);
+  if (narrow.size() > kDateChars) narrow.resize(kDateChars);
+  date_to_days_and_time(widen_bytes(narrow), days, time);
+}
+
+}  // namespace
+
+int parse_long_option(const std::u16string& text, option_rec& options) {
+  const long_row* r = find_row(text);
+  if (!r) {
+    std::printf("\nIllegal or incomplete minusminus option of \"--%s\" IGNORED\n",
+                plat::to_native(text).c_str());
+    std::printf("Please check the option compatability and rerun if necessary\n");
+    std::fflush(stdout);
+    pause_seconds(3);
+    return 0;
+  }
+
+  const size_t equals = text.find(u'=');
+  const bool has_equals = equals != std::u16string::npos;
+  const std::u16string value = has_equals ? text.substr(equals + 1) : std::u16string();
+
+  int32_t on_off = 1;
+  switch (r->kind) {
+    case value_kind::required:
+      if (value.empty()) return 1;
+      break;
+    case value_kind::on_off:
+      if (!value.empty()) {
+        const std::u16string upper = upper_ascii(value);
+        if (upper == u"ON") {
+          on_off = 1;
+        } else if (upper == u"OFF") {
+          on_off = 0;
+        } else {
+          return 1;
+        }
+      }
+      break;
+    case value_kind::none:
+    case value_kind::optional:
+      break;
+  }
+
+  switch (r->what) {
+    case row::acc:
+      acct_path = full_path_of(value, kAcctPathChars);
+      options.accounting = 1;
+      if (acct_file) {
+        std::fprintf(acct_file, "Previous log closed, and %s opened\n",
+                     plat::to_native(value).c_str());
+        std::fclose(acct_file);
+        acct_file = nullptr;
+      }
+      break;
+    case row::app:
+      options.append = 1;
+      break;
+    case row::com:
+      options.comment = 1;
+      comment_text = value.substr(0, kCommentTextUnits - 1);
+      break;
+    case row::crc:
+      options.crc = 1;
+      options.sha1 = 0;
+      options.hash = 0;
+      break;
+    case row::create:
+      options.create = 1;
+      break;
+    case row::del:
+      if (value.size() == 1) {
+        delim_char = static_cast<char>(value[0] & 0xFF);
+      } else if (value == u"pipe") {
+        delim_char = '|';
+      } else {
+        delim_char = static_cast<char>(read_int32(value) & 0xFF);
+      }
+      break;
+    case row::exc:
+      options.exclude = 1;
+      add_exclude_pattern(upper_ascii(value));
+      break;
+    case row::ext:
+      options.ext_mode = 1;
+      options.name_format = 2;
+      break;
+    case row::file:
+      add_file_type(value);
+      break;
+    case row::line:
+      options.line_length = 80;
+      if (!value.empty()) options.line_length = read_int32(value);
+      break;
+    case row::gre:
+      options.size_greater = 1;
+      size_greater_than = read_int64(value);
+      break;
+    case row::im:
+      options.immediate = 1;
+      break;
+    case row::les:
+      options.size_less = 1;
+      size_less_than = read_int64(value);
+      break;
+    case row::memo: {
+      options.memo = 1;
+      // A cancelled choice leaves the memo without a file of its own.
+      const std::u16string path = value.empty()
+                                      ? pick_output_file()
+                                      : full_path_of(value, kMemoPathChars);
+      if (!path.empty()) take_memo_stream(plat::open_stream(path, "a+"));
+      break;
+    }
+    case row::name_after: {
+      options.name_after = 1;
+      options.name_after_set = 1;
+      if (has_equals) {
+        if (!value.empty()) name_after_width = read_int32(value);
+      } else {
+        // '--NAMEAFTER30': the width written straight after the name.
+        const std::u16string rest = text.substr(r->name.size());
+        if (!rest.empty() && rest[0] >= u'0' && rest[0] <= u'9')
+          name_after_width = read_int32(rest);
+      }
+      break;
+    }
+    case row::newer:
+      options.date_filter = 1;
+      options.newer = 1;
+      apply_date_option(value, newer_days, newer_time);
+      break;
+    case row::older:
+      options.date_filter = 1;
+      options.older = 1;
+      apply_date_option(value, older_days, older_time);
+      break;
+    case row::out:
+      options.output = 1;
+      options.append = 0;
+      output_path = full_path_of(value, kMaxPathUnits);
+      break;
+    case row::path:
+      add_search_dir(value);
+      break;
+    case row::pau:
+      options.pause = 1;
+      break;
+    case row::rec:
+      options.recurse = on_off;
+      break;
+    case row::res:
+      options.reset_access = on_off;
+      break;
+    case row::reverse:
+      options.reverse = 1;
+      break;
+    case row::sha1:
+      options.sha1 = 1;
+      break;
+    case row::sha2:
+      options.sha2 = 1;
+      break;
+    case row::sha3:
+      options.sha3 = 1;
+      break;
+    case row::sha5:
+      options.sha5 = 1;
+      break;
+    case row::show:
+      options.show = 1;
+      options.recurse = 1;
+      options.var_len = 1;
+      options.delim = 1;
+      delim_char = '|';
+      break;
+    case row::str:
+      options.streams = on_off;
+      break;
+    case row::utf:
+      options.utf8 = 1;
+      break;
+    case row::var:
+      options.var_len = 1;
+      break;
+    case row::wid:
+      options.width = read_int32(value);
+      break;
+    case row::ver:
+      options.quiet = on_off;
+      break;
+  }
+  return 0;
+}

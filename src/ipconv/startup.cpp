@@ -1,24 +1,95 @@
 #include "ipconv/startup.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "framework/exit_status.h"
 #include "framework/settings.h"
+#include "framework/stream_listing.h"
+#include "framework/text.h"
+#include "ipconv/convert.h"
+#include "platform/platform.h"
 
 char g_zone_abbrev[10] = "";
 const char* const blank_text =
     "                                                                                                    "
     "                                                                                                   ";
 
+namespace {
+
+constexpr size_t kUtf8BufferBytes = 262144;
+constexpr size_t kZoneAbbrevMax = 3;
+
+// A buffer the run cannot do without: report where it failed and stop, so
+// nothing goes on to use it.
+void reserve_or_stop(std::u16string& buffer, size_t units, int line) {
+  try {
+    buffer.reserve(units);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "\n%d %s\nError obtaining memory\n", line, "ip_convert");
+    end_run(exit_status::insufficient_memory);
+  }
+}
+
+}  // namespace
+
 void init_environment() {
+  plat::use_ansi_file_names();
   g_options.zulu = 0;
   g_options.time_kind = 'w';
+  if (env_switch_on("RESET")) g_options.reset_access = 1;
   g_options.show_time = 1;
   g_options.quiet = 1;
   g_options.width = 50;
+  if (env_switch_on("SILENT")) g_options.quiet = 0;
+  zone_abbreviation();
 }
 
-int env_switch_on(const char*) { return 0; }
-const char* zone_abbreviation() { return g_zone_abbrev; }
+int env_switch_on(const char* name) {
+  auto value = plat::get_env(name);
+  if (!value) return 0;
+  // Later readers of the variable see the upper-cased value too.
+  std::u16string upper = upper_ascii(*value);
+  plat::set_env(name, upper);
+  return contains(upper, u"ON") ? 1 : 0;
+}
+
+std::string zone_abbreviation_of(const std::string& name) {
+  if (name.empty()) return "TZ0";
+  std::string abbrev;
+  if (name.find(' ') == std::string::npos) {
+    abbrev = name.substr(0, kZoneAbbrevMax);
+  } else {
+    abbrev.push_back(name[0]);
+    for (size_t i = 0; i + 1 < name.size() && abbrev.size() < kZoneAbbrevMax; ++i)
+      if (name[i] == ' ') abbrev.push_back(name[i + 1]);
+  }
+  abbrev = upper_ascii(abbrev);
+  return abbrev.empty() ? "TZ0" : abbrev;
+}
+
+const char* zone_abbreviation() {
+  std::string abbrev = zone_abbreviation_of(plat::refresh_zone().standard_name);
+  const size_t n = std::min(abbrev.size(), sizeof g_zone_abbrev - 1);
+  std::memcpy(g_zone_abbrev, abbrev.data(), n);
+  g_zone_abbrev[n] = '\0';
+  return g_zone_abbrev;
+}
 
 void init_program_defaults() {
+  plat::use_ansi_file_names();
+  output_path.clear();
+  reserve_or_stop(output_path, kPathBufferUnits, __LINE__);
+  reserve_or_stop(cur_dir, kPathBufferUnits, __LINE__);
+  reserve_or_stop(cur_fname, kPathBufferUnits, __LINE__);
+  try {
+    g_utf8_buf.reserve(kUtf8BufferBytes);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "\n%d %s\nError obtaining memory\n", __LINE__, "ip_convert");
+    end_run(exit_status::insufficient_memory);
+  }
   out_file = stdout;
   g_options.recurse = 1;
   g_options.width = 40;
@@ -28,4 +99,37 @@ void init_program_defaults() {
   g_options.pause = 0;
 }
 
-void settle_settings() { g_options.immediate = g_options.immediate ? 0 : 1; }
+namespace {
+
+// A comment text of COMPUTERNAME[n] becomes this computer's name, cut to
+// 12 characters and padded to n, so listing lines from several machines
+// line up.
+void computer_name_comment() {
+  static const std::u16string kToken = u"COMPUTERNAME";
+  if (g_options.comment != 1 || !starts_with_ignore_case(comment_text, kToken)) return;
+  int32_t n = read_int32(std::u16string_view(comment_text).substr(kToken.size()));
+  auto name = plat::computer_name();
+  if (!name) return;
+  std::u16string text = name->substr(0, 12);
+  // Never pad past what comment_text holds, keeping room for the delimiter.
+  const bool add_delim = g_options.delim == 0;
+  const int32_t room = static_cast<int32_t>(kCommentTextUnits - 1 - (add_delim ? 1 : 0));
+  n = std::min(n, room);
+  if (n > 0 && text.size() < static_cast<size_t>(n)) text.resize(static_cast<size_t>(n), u' ');
+  if (add_delim) text.push_back(static_cast<char16_t>(static_cast<unsigned char>(delim_char)));
+  comment_text = text;
+}
+
+}  // namespace
+
+void settle_settings() {
+  g_options.immediate = g_options.immediate ? 0 : 1;
+  if (g_options.time_long || g_options.time_kind == '3') g_options.width -= 3;
+  if (g_options.name_after) {
+    if (name_after_width >= 0 && g_options.width != 0)
+      g_options.width = name_after_width;
+    else
+      name_after_width = 50;
+  }
+  computer_name_comment();
+}

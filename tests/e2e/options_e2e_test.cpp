@@ -1,0 +1,104 @@
+// The command line as a user meets it: the runs that end with status 5 and
+// the option messages on the console.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "support/run_program.h"
+#include "support/test_support.h"
+
+namespace {
+
+const char kUsageLine[] = "usually, the command line is:  programname  inputfile\n";
+const char kHelpStart[] = "\n\n\nCOMMAND LINE:  program  inputfilename\n";
+
+test::RunResult run_in(const test::TempDir& dir, const std::vector<std::string>& args,
+                       test::RunOptions options = {}) {
+  options.cwd = dir.path();
+  options.unset_env.push_back("ACCT");
+  return test::run_program(args, options);
+}
+
+TEST(OptionsE2E, IllegalLetterShowsHelpAndEndsWithStatus5) {
+  test::TempDir dir;
+  auto r = run_in(dir, {"-.ini", "-vy"});
+  EXPECT_EQ(r.status, 5);
+  EXPECT_NE(r.out.find("\nIllegal option y\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find(kHelpStart), std::string::npos);
+}
+
+TEST(OptionsE2E, HelpRequestEndsWithStatus5) {
+  test::TempDir dir;
+  auto r = run_in(dir, {"-?"});
+  EXPECT_EQ(r.status, 5);
+  EXPECT_NE(r.out.find(kUsageLine), std::string::npos);
+  EXPECT_NE(r.err.find(kHelpStart), std::string::npos);
+}
+
+TEST(OptionsE2E, ValueMissingAtTheEndEndsWithUsage) {
+  test::TempDir dir;
+  for (const char* letter : {"-w", "-o", "-x"}) {
+    auto r = run_in(dir, {"-.ini", letter});
+    EXPECT_EQ(r.status, 5) << letter;
+    EXPECT_NE(r.out.find(kUsageLine), std::string::npos) << letter;
+  }
+}
+
+TEST(OptionsE2E, ExcludeListBeginningWithADashEndsWithStatus5) {
+  test::TempDir dir;
+  auto r = run_in(dir, {"-x", "-v", "*.bak"});
+  EXPECT_EQ(r.status, 5);
+  EXPECT_NE(r.out.find(kUsageLine), std::string::npos);
+}
+
+TEST(OptionsE2E, RejectedLongOptionEndsWithStatus5) {
+  test::TempDir dir;
+  auto r = run_in(dir, {"--REC=NO"});
+  EXPECT_EQ(r.status, 5);
+  EXPECT_NE(r.out.find("\nIllegal option: REC=NO"), std::string::npos) << r.out;
+}
+
+TEST(OptionsE2E, ExtraItemIsReportedAndTheRunGoesOn) {
+  test::TempDir dir;
+  dir.write("a.txt", "3139666412\n");
+  auto r = run_in(dir, {"a.txt", "-v", "stray", "-y"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("\nThere appears to be an extra or eroneous item \"stray\"\n"
+                       "at the end of the command line\n"
+                       "Please check your syntax, and correct to problem.\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find("Illegal option"), std::string::npos);  // -y never scanned
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / "a.IP"));
+}
+
+TEST(OptionsE2E, OutputOptionNamesTheFullPath) {
+  if (test::running_under_wine()) GTEST_SKIP() << "POSIX path form";
+  test::TempDir dir;
+  auto r = run_in(dir, {"-o", "run.txt"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string full = (std::filesystem::canonical(dir.path()) / "run.txt").string();
+  EXPECT_NE(r.out.find("\n\n886 .\\Options_u\n-o outputname " + full + "\n\n"), std::string::npos)
+      << r.out;
+}
+
+TEST(OptionsE2E, FileTypeWithASeparatorWarnsOnStandardError) {
+  if (test::running_under_wine()) GTEST_SKIP() << "the POSIX separator";
+  test::TempDir dir;
+  auto r = run_in(dir, {"-f", "sub/*.csv"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("Can't have a / in the file type option\n"), std::string::npos) << r.err;
+}
+
+TEST(OptionsE2E, AcctOnOpensTheAccountingFileInTheCurrentDirectory) {
+  test::TempDir dir;
+  test::RunOptions options;
+  options.cwd = dir.path();
+  options.env.push_back({"ACCT", "on"});
+  auto r = test::run_program({"-.ini", "-v"}, options);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / "ACCT-ING"));
+}
+
+}  // namespace

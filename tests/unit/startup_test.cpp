@@ -1,0 +1,204 @@
+// The start-up layers: framework defaults from the environment, the zone
+// abbreviation, this program's defaults and the settings derived last.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "framework/settings.h"
+#include "ipconv/startup.h"
+#include "platform/platform.h"
+#include "support/test_support.h"
+
+namespace {
+
+class StartupTest : public ::testing::Test {
+ protected:
+  void SetUp() override { test::reset_all_state(); }
+  void TearDown() override {
+    // An empty value counts as off for the later tests of this program.
+    plat::set_env("RESET", u"");
+    plat::set_env("SILENT", u"");
+  }
+};
+
+TEST_F(StartupTest, SwitchIsOnWhenTheUpperCasedValueContainsOn) {
+  struct Case { const char16_t* value; int on; };
+  for (const Case& c : {Case{u"on", 1}, Case{u"On", 1}, Case{u"NONE", 1},
+                        Case{u"monday", 1}, Case{u"YES", 0}, Case{u"1", 0},
+                        Case{u"OFF", 0}, Case{u"o n", 0}, Case{u"", 0}}) {
+    plat::set_env("IPCONV_SWITCH_TEST", c.value);
+    EXPECT_EQ(env_switch_on("IPCONV_SWITCH_TEST"), c.on) << test::u8(c.value);
+  }
+  EXPECT_EQ(env_switch_on("IPCONV_SWITCH_NEVER_SET"), 0);
+}
+
+TEST_F(StartupTest, SwitchUpperCasesTheProcessCopy) {
+  plat::set_env("IPCONV_SWITCH_TEST", u"MixedOn-case");
+  EXPECT_EQ(env_switch_on("IPCONV_SWITCH_TEST"), 1);
+  EXPECT_EQ(plat::get_env("IPCONV_SWITCH_TEST"), std::u16string(u"MIXEDON-CASE"));
+}
+
+TEST_F(StartupTest, ResetAndSilentFollowTheOnRule) {
+  plat::set_env("RESET", u"yes");
+  plat::set_env("SILENT", u"off");
+  init_environment();
+  EXPECT_EQ(g_options.reset_access, 0);
+  EXPECT_EQ(g_options.quiet, 1);
+
+  plat::set_env("RESET", u"on");
+  plat::set_env("SILENT", u"NONE");
+  init_environment();
+  EXPECT_EQ(g_options.reset_access, 1);
+  EXPECT_EQ(g_options.quiet, 0);
+}
+
+TEST_F(StartupTest, FrameworkDefaultsThenProgramDefaults) {
+  init_environment();
+  EXPECT_EQ(g_options.width, 50);
+  EXPECT_EQ(g_options.time_kind, 'w');
+  out_file = nullptr;
+  init_program_defaults();
+  EXPECT_EQ(g_options.width, 40);  // the program's own width wins
+  EXPECT_EQ(g_options.name_width, 50);
+  EXPECT_EQ(g_options.recurse, 1);
+  EXPECT_EQ(g_options.streams, 1);
+  EXPECT_EQ(g_options.show_time, 1);
+  EXPECT_EQ(g_options.quiet, 1);
+  EXPECT_EQ(g_options.zulu, 0);
+  EXPECT_EQ(g_options.pause, 0);
+  EXPECT_EQ(g_options.immediate, 0);
+  EXPECT_EQ(out_file, stdout);
+  EXPECT_EQ(delim_char, ' ');
+}
+
+TEST_F(StartupTest, ZoneAbbreviationRule) {
+  EXPECT_EQ(zone_abbreviation_of("Eastern Standard Time"), "EST");
+  EXPECT_EQ(zone_abbreviation_of("W. Europe Standard Time"), "WES");
+  EXPECT_EQ(zone_abbreviation_of("Foo Bar"), "FB");
+  EXPECT_EQ(zone_abbreviation_of("EST"), "EST");
+  EXPECT_EQ(zone_abbreviation_of(""), "TZ0");
+  EXPECT_EQ(zone_abbreviation_of("Central European Summer Time"), "CES");
+  EXPECT_EQ(zone_abbreviation_of("pacific standard time"), "PST");
+  EXPECT_EQ(zone_abbreviation_of("CEST"), "CES");
+  EXPECT_EQ(zone_abbreviation_of("ut"), "UT");
+  EXPECT_EQ(zone_abbreviation_of("Utc "), "U");  // nothing after the blank
+}
+
+TEST_F(StartupTest, ZoneAbbreviationComesFromThePlatformZone) {
+  auto saved = plat::get_env("TZ");
+  plat::set_env("TZ", u"ABCD5EFGH");
+  EXPECT_STREQ(zone_abbreviation(), "ABC");
+  EXPECT_STREQ(g_zone_abbrev, "ABC");
+  plat::set_env("TZ", u"EST5EDT");
+  init_environment();
+  EXPECT_STREQ(g_zone_abbrev, "EST");
+  plat::set_env("TZ", saved ? *saved : u"UTC0");
+  plat::refresh_zone();
+}
+
+TEST_F(StartupTest, SettleInvertsImmediate) {
+  settle_settings();
+  EXPECT_EQ(g_options.immediate, 1);
+  g_options.immediate = 5;
+  settle_settings();
+  EXPECT_EQ(g_options.immediate, 0);
+}
+
+TEST_F(StartupTest, SettleNarrowsForLongTimes) {
+  g_options.width = 40;
+  g_options.time_kind = '3';
+  settle_settings();
+  EXPECT_EQ(g_options.width, 37);
+
+  g_options.time_kind = 'a';
+  g_options.time_long = 1;
+  settle_settings();
+  EXPECT_EQ(g_options.width, 34);
+
+  g_options.time_long = 0;
+  settle_settings();
+  EXPECT_EQ(g_options.width, 34);
+}
+
+TEST_F(StartupTest, SettleNameAfterWidth) {
+  g_options.width = 40;
+  g_options.name_after = 1;
+  name_after_width = 30;
+  settle_settings();
+  EXPECT_EQ(g_options.width, 30);
+
+  name_after_width = -1;
+  settle_settings();
+  EXPECT_EQ(g_options.width, 30);
+  EXPECT_EQ(name_after_width, 50);
+
+  g_options.width = 0;
+  name_after_width = 25;
+  settle_settings();
+  EXPECT_EQ(g_options.width, 0);
+  EXPECT_EQ(name_after_width, 50);
+
+  g_options.name_after = 0;
+  g_options.width = 40;
+  name_after_width = 10;
+  settle_settings();
+  EXPECT_EQ(g_options.width, 40);
+}
+
+class ComputerNameComment : public StartupTest {
+ protected:
+  void SetUp() override {
+    StartupTest::SetUp();
+    auto name = plat::computer_name();
+    ASSERT_TRUE(name.has_value());
+    cut_ = name->substr(0, 12);
+    g_options.comment = 1;
+  }
+  std::u16string cut_;
+};
+
+TEST_F(ComputerNameComment, PadsToTheNumberAndAddsTheDelimiter) {
+  comment_text = u"COMPUTERNAME20";
+  settle_settings();
+  std::u16string expected = cut_ + std::u16string(20 - cut_.size(), u' ') + u" ";
+  EXPECT_EQ(comment_text, expected);
+  EXPECT_EQ(comment_text.size(), 21u);
+}
+
+TEST_F(ComputerNameComment, LowerCaseWithoutNumberIsNotPadded) {
+  comment_text = u"computername";
+  delim_char = ',';
+  settle_settings();
+  EXPECT_EQ(comment_text, cut_ + u",");
+}
+
+TEST_F(ComputerNameComment, ExplicitDelimiterIsNotAppended) {
+  comment_text = u"ComputerName1";
+  g_options.delim = 1;
+  settle_settings();
+  EXPECT_EQ(comment_text, cut_);  // a name is never shorter than 1
+}
+
+TEST_F(ComputerNameComment, PaddingStaysWithinTheCommentRoom) {
+  comment_text = u"COMPUTERNAME100000";
+  settle_settings();
+  EXPECT_EQ(comment_text.size(), kCommentTextUnits - 1);  // delimiter included
+  EXPECT_EQ(comment_text.substr(0, cut_.size()), cut_);
+  g_options.delim = 1;
+  comment_text = u"COMPUTERNAME100000";
+  settle_settings();
+  EXPECT_EQ(comment_text.size(), kCommentTextUnits - 1);
+}
+
+TEST_F(ComputerNameComment, OtherTextsAndCommentValuesAreLeftAlone) {
+  comment_text = u"COMPUTER";
+  settle_settings();
+  EXPECT_EQ(comment_text, u"COMPUTER");
+  comment_text = u"COMPUTERNAME";
+  g_options.comment = 2;
+  settle_settings();
+  EXPECT_EQ(comment_text, u"COMPUTERNAME");
+}
+
+}  // namespace
