@@ -241,10 +241,12 @@ std::optional<std::string> volume_fs_name(const std::u16string& root) {
   if (magic == 0x7366746eUL) return std::string("NTFS");
   if (magic == 0x4d44UL) return std::string("FAT32");
   // ntfs-3g runs under FUSE; it is the only driver that answers this.
-  char probe[8];
-  if (getxattr(native.c_str(), "system.ntfs_attrib", probe, sizeof probe) >= 0 ||
-      errno == ERANGE) {
-    return std::string("NTFS");
+  if (magic == 0x65735546UL) {
+    char probe[8];
+    if (getxattr(native.c_str(), "system.ntfs_attrib", probe, sizeof probe) >= 0 ||
+        errno == ERANGE) {
+      return std::string("NTFS");
+    }
   }
   switch (magic) {
     case 0xef53UL: return std::string("ext4");
@@ -252,7 +254,7 @@ std::optional<std::string> volume_fs_name(const std::u16string& root) {
     case 0x794c7630UL: return std::string("overlay");
     case 0x9123683eUL: return std::string("btrfs");
     case 0x58465342UL: return std::string("xfs");
-    case 0x65735546UL: return std::string("fuseblk");
+    case 0x65735546UL: return std::string("fuse");
     case 0x6969UL: return std::string("nfs");
     case 0xff534d42UL: return std::string("cifs");
     case 0x2011bab0UL: return std::string("exfat");
@@ -366,6 +368,22 @@ bool query(int dir_fd, const char* name, int flags, struct stat& st,
   return fstatat(dir_fd, name, &st, flags) == 0;
 }
 
+// ntfs-3g keeps the NTFS creation stamp in an attribute of its own, as it
+// cannot hand it over as a birth time. `missing` remembers a file system
+// without it, so that a directory costs at most one failed query.
+uint64_t ntfs_creation(const std::string& path, bool& missing) {
+  if (missing) return 0;
+  uint64_t stamp = 0;
+  unsigned char bytes[8];
+  if (getxattr(path.c_str(), "system.ntfs_crtime", bytes, sizeof bytes) ==
+      static_cast<ssize_t>(sizeof bytes)) {
+    for (int i = 7; i >= 0; --i) stamp = (stamp << 8) | bytes[i];  // little-endian
+    return stamp;
+  }
+  if (errno == ENODATA || errno == ENOTSUP || errno == ERANGE) missing = true;
+  return 0;
+}
+
 bool hidden_name(const std::string& native) {
   return !native.empty() && native[0] == '.' && native != "." && native != "..";
 }
@@ -373,7 +391,10 @@ bool hidden_name(const std::string& native) {
 // Fills `data` for one entry; false when the entry is not a regular file
 // or a directory (FIFO, socket, device), which Win32 never lists, or has
 // gone since the directory was read.
-bool describe(int dir_fd, const Entry& entry, bool details, FindData& data) {
+// `dir_path` names the directory of `dir_fd` for the one query that takes
+// no descriptor; `no_crtime` is that query's memory (ntfs_creation).
+bool describe(int dir_fd, const std::string& dir_path, const Entry& entry, bool details,
+              bool& no_crtime, FindData& data) {
   data = FindData();
   data.name = entry.name;
   if (hidden_name(entry.native)) data.attributes |= kAttrHidden;
@@ -417,7 +438,11 @@ bool describe(int dir_fd, const Entry& entry, bool details, FindData& data) {
   if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) data.attributes |= kAttrReadOnly;
   data.last_write = stamp_of(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
   data.last_access = stamp_of(st.st_atim.tv_sec, st.st_atim.tv_nsec);
-  if (birth_sec != 0 || birth_nsec != 0) data.creation = stamp_of(birth_sec, birth_nsec);
+  if (birth_sec != 0 || birth_nsec != 0) {
+    data.creation = stamp_of(birth_sec, birth_nsec);
+  } else {
+    data.creation = ntfs_creation(dir_path + "/" + entry.native, no_crtime);
+  }
   return true;
 }
 
@@ -468,7 +493,8 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
   }
   if (pattern.empty()) return false;
 
-  const int fd = open(to_native(dir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const std::string native_dir = to_native(dir);
+  const int fd = open(native_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
     remember_error();
     return false;
@@ -486,18 +512,17 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
     struct stat st;
     if (fstatat(fd, e.native.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
       e.type = type_of(st.st_mode);
-      const bool listed = describe(fd, e, details, first);
+      bool no_crtime = false;
+      const bool listed = describe(fd, native_dir, e, details, no_crtime, first);
       ::close(fd);
       if (listed) state_ = new State();
       return listed;
     }
   }
 
-  const int list_fd = dup(fd);
-  DIR* d = list_fd >= 0 ? fdopendir(list_fd) : nullptr;
+  DIR* d = fdopendir(fd);  // owns fd from here on
   if (d == nullptr) {
     remember_error();
-    if (list_fd >= 0) ::close(list_fd);
     ::close(fd);
     return false;
   }
@@ -525,7 +550,6 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
     e.type = type;
     (dot ? dots : entries).push_back(std::move(e));
   }
-  closedir(d);
 
   std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
     const int by_key = a.key.compare(b.key);
@@ -536,14 +560,16 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
             [](const Entry& a, const Entry& b) { return a.native < b.native; });
 
   State* state = new State();
+  bool no_crtime = false;
   state->found.reserve(dots.size() + entries.size());
   for (const std::vector<Entry>* group : {&dots, &entries}) {
     for (const Entry& e : *group) {
       FindData data;
-      if (describe(fd, e, details, data)) state->found.push_back(std::move(data));
+      if (describe(fd, native_dir, e, details, no_crtime, data))
+        state->found.push_back(std::move(data));
     }
   }
-  ::close(fd);
+  closedir(d);
   state_ = state;
   if (!next(first)) {
     close();
@@ -927,8 +953,9 @@ bool stamps_of(const std::string& native, Stamps& out) {
   if (!query(AT_FDCWD, native.c_str(), 0, st, birth_sec, birth_nsec)) return false;
   out.last_write = stamp_of(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
   out.last_access = stamp_of(st.st_atim.tv_sec, st.st_atim.tv_nsec);
-  out.creation =
-      (birth_sec != 0 || birth_nsec != 0) ? stamp_of(birth_sec, birth_nsec) : 0;
+  bool no_crtime = false;
+  out.creation = (birth_sec != 0 || birth_nsec != 0) ? stamp_of(birth_sec, birth_nsec)
+                                                     : ntfs_creation(native, no_crtime);
   return true;
 }
 
