@@ -203,3 +203,13 @@ std::u16string pick_output_file() {
   if (!full || full->size() >= kPickedPathUnits) return {};
   return *full;
 }
+
+std::u16string full_path_or_value(const std::u16string& value, size_t max_units) {
+  std::optional<std::u16string> full = plat::full_path(value, max_units);
+  return full ? *full : value;
+}
+
+void take_memo_stream(FILE* stream) {
+  if (memo_file && memo_file != acct_file && memo_file != stream) std::fclose(memo_file);
+  memo_file = stream;
+}

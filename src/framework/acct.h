@@ -31,3 +31,9 @@ void memo_entry();
 void memo_entry_from(FILE* input);
 // Empty when the dialog was cancelled or there is none.
 std::u16string pick_output_file();
+
+// The full path of a file named in a setting (at most max_units), or the
+// value as given when it cannot be formed; the open that follows reports.
+std::u16string full_path_or_value(const std::u16string& value, size_t max_units);
+// Makes `stream` the memo stream; a memo file opened earlier is closed.
+void take_memo_stream(FILE* stream);

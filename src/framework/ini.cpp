@@ -74,17 +74,6 @@ void wait_after_message(int seconds) {
   pause_seconds(seconds);
 }
 
-std::u16string full_path_of(const std::u16string& value, size_t max_chars) {
-  std::optional<std::u16string> full = plat::full_path(value, max_chars);
-  return full ? *full : value;
-}
-
-// A later MEMO line replaces the stream of an earlier one.
-void take_memo_stream(FILE* stream) {
-  if (memo_file && memo_file != acct_file && memo_file != stream)
-    std::fclose(memo_file);
-  memo_file = stream;
-}
 
 void apply_date_directive(const DirectiveLine& line, int32_t& flag,
                           int32_t& days, int64_t& time) {
@@ -112,7 +101,7 @@ void apply_ini_directive(const std::string& text, option_rec& options) {
     } else if (line.value_off()) {
       options.accounting = 0;
     } else {
-      acct_path = full_path_of(line.name_value(), kAcctPathChars);
+      acct_path = full_path_or_value(line.name_value(), kAcctPathChars);
       options.accounting = 1;
       if (acct_file) {
         std::fprintf(acct_file, "This file closed.\n");
@@ -249,7 +238,7 @@ void apply_ini_directive(const std::string& text, option_rec& options) {
       options.memo = 0;
     } else {
       const std::u16string path =
-          full_path_of(line.name_value(), kMemoPathChars);
+          full_path_or_value(line.name_value(), kMemoPathChars);
       take_memo_stream(plat::open_stream(path, "a+"));
     }
     return;
@@ -298,7 +287,7 @@ void apply_ini_directive(const std::string& text, option_rec& options) {
       return;
     }
     options.output = 1;
-    output_path = full_path_of(line.name_value(), kMaxPathUnits);
+    output_path = full_path_or_value(line.name_value(), kMaxPathUnits);
     return;
   }
 

@@ -82,16 +82,6 @@ const long_row* find_row(std::u16string_view text) {
   return nullptr;
 }
 
-std::u16string full_path_of(const std::u16string& value, size_t max_chars) {
-  std::optional<std::u16string> full = plat::full_path(value, max_chars);
-  return full ? *full : value;
-}
-
-void take_memo_stream(FILE* stream) {
-  if (memo_file && memo_file != acct_file && memo_file != stream)
-    std::fclose(memo_file);
-  memo_file = stream;
-}
 
 void apply_date_option(const std::u16string& value, int32_t& days,
                        int64_t& time) {
@@ -146,7 +136,7 @@ int parse_long_option(const std::u16string& text, option_rec& options) {
 
   switch (r->what) {
     case row::acc:
-      acct_path = full_path_of(value, kAcctPathChars);
+      acct_path = full_path_or_value(value, kAcctPathChars);
       options.accounting = 1;
       if (acct_file) {
         std::fprintf(acct_file, "Previous log closed, and %s opened\n",
@@ -210,7 +200,7 @@ int parse_long_option(const std::u16string& text, option_rec& options) {
       // A cancelled choice leaves the memo without a file of its own.
       const std::u16string path = value.empty()
                                       ? pick_output_file()
-                                      : full_path_of(value, kMemoPathChars);
+                                      : full_path_or_value(value, kMemoPathChars);
       if (!path.empty()) take_memo_stream(plat::open_stream(path, "a+"));
       break;
     }
@@ -240,7 +230,7 @@ int parse_long_option(const std::u16string& text, option_rec& options) {
     case row::out:
       options.output = 1;
       options.append = 0;
-      output_path = full_path_of(value, kMaxPathUnits);
+      output_path = full_path_or_value(value, kMaxPathUnits);
       break;
     case row::path:
       add_search_dir(value);

@@ -69,10 +69,6 @@ struct Scan {
   }
 };
 
-std::u16string full_path_or_self(const std::u16string& value) {
-  auto full = plat::full_path(value, kMaxPathUnits);
-  return full ? *full : value;
-}
 
 void close_acct_file() {
   if (acct_file) std::fclose(acct_file);
@@ -87,7 +83,7 @@ void option_acct(Scan& s) {
   }
   std::u16string value = s.take_value(false, true);
   g_options.accounting = 1;
-  acct_path = full_path_or_self(value);
+  acct_path = full_path_or_value(value, kMaxPathUnits);
   if (acct_file) {
     std::fprintf(acct_file, "This file closed.\n");
     std::fprintf(acct_file,
@@ -157,7 +153,7 @@ void option_output(Scan& s) {
     g_options.append = 0;
     return;
   }
-  output_path = full_path_or_self(value);
+  output_path = full_path_or_value(value, kMaxPathUnits);
   if (has_output_template(output_path)) expand_output_template();
   std::printf("\n\n%d %s\n-o outputname %s\n\n", 886, ".\\Options_u",
               plat::to_native(output_path).c_str());

@@ -72,9 +72,9 @@ const char* format_thousands() {
 namespace {
 
 void walk_search_dirs() {
-  for (auto& spec : search_specs) {
-    if (spec.empty() || !plat::is_separator(spec.back())) spec += plat::separator();
-    walk_dir(spec);
+  for (auto& dir : search_specs) {
+    if (dir.empty() || !plat::is_separator(dir.back())) dir += plat::separator();
+    walk_dir(dir);
   }
 }
 
