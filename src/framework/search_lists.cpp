@@ -49,6 +49,8 @@ void add_search_dir(const std::u16string& text) {
 }
 
 void add_file_type(const std::u16string& text) {
+  // An empty pattern would end the list early and hide the "*.*" default.
+  if (text.empty()) return;
   for (const auto& entry : type_list)
     if (entry == text) return;
   if (!has_room(type_list, "file types")) return;

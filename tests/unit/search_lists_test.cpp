@@ -50,6 +50,12 @@ TEST_F(SearchListsTest, PatternsKeepTheirCaseAndEmptyNamePartAddsNone) {
   EXPECT_EQ(search_specs.size(), 1u);
 }
 
+TEST_F(SearchListsTest, EmptyPatternIsNotStored) {
+  add_file_type(u"");
+  add_file_type(u"*.csv");
+  EXPECT_EQ(type_list, std::vector<std::u16string>{u"*.csv"});
+}
+
 TEST_F(SearchListsTest, ListsStopAtTheirRoom) {
   testing::internal::CaptureStderr();
   for (int i = 0; i < 100; ++i) add_file_type(u"*." + test::u16(std::to_string(i)));
