@@ -19,5 +19,10 @@ struct file_times {
   uint32_t write_low, write_high;
 };
 
+// Fills `times` from the three stamps of an enumeration record, in UTC when
+// `zulu` is non-zero, else in local time with the bias in force now. A zero
+// stamp reads 00/00/1980 00:00:00. Returns 1 when no stamp converted.
 int convert_file_times(file_times& times, int zulu, const plat::FindData& data);
+// The same for the object (or "object:stream") at `path`; 1 when it cannot
+// be opened or queried.
 int get_file_times(file_times& times, int zulu, const std::u16string& path);
