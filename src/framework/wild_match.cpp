@@ -43,40 +43,52 @@ bool match_set(It& p, It end, char16_t c, bool& matched) {
   return true;
 }
 
+// Matches the one element at `p` (anything but '*') against `c`; on
+// success moves `p` past it. A backslash at the very end of the pattern and
+// a set without its ']' match nothing.
+bool match_one(It& p, It pend, char16_t c) {
+  It q = p;
+  if (*q == u'?') {
+    ++q;
+  } else if (*q == u'[') {
+    bool matched = false;
+    if (!match_set(q, pend, c, matched) || !matched) return false;
+  } else {
+    if (*q == u'\\' && ++q == pend) return false;
+    if (*q != c) return false;
+    ++q;
+  }
+  p = q;
+  return true;
+}
+
+// Every element but '*' takes exactly one character, so after a mismatch
+// only the last star has to take one character more: giving an earlier
+// star more would leave less text for what follows it. The time stays
+// within the product of the two lengths, where trying every length of
+// every star grows exponentially with the number of stars.
 bool match(It p, It pend, It t, It tend) {
-  while (p != pend) {
-    const char16_t c = *p;
-    if (c == u'*' || c == u'?') {
-      for (; p != pend && (*p == u'*' || *p == u'?'); ++p) {
-        if (*p == u'?') {
-          if (t == tend) return false;
-          ++t;
-        }
-      }
-      if (p == pend) return true;
-      const char16_t next = *p;
-      if (next == u'\\' && p + 1 == pend) return false;
-      const char16_t wanted = next == u'\\' ? *(p + 1) : next;
-      for (; t != tend; ++t)
-        if ((next == u'[' || *t == wanted) && match(p, pend, t, tend)) return true;
-      return false;
+  bool star = false;
+  It star_p = pend;  // the pattern after the last star
+  It star_t = tend;  // where the text after that star was last tried
+  for (;;) {
+    if (p != pend && *p == u'*') {
+      star = true;
+      star_p = ++p;
+      star_t = t;
+      continue;
     }
-    if (c == u'[') {
-      if (t == tend) return false;
-      bool matched = false;
-      if (!match_set(p, pend, *t, matched) || !matched) return false;
+    if (t == tend) break;
+    if (p != pend && match_one(p, pend, *t)) {
       ++t;
       continue;
     }
-    if (c == u'\\') {
-      if (p + 1 == pend) return false;
-      ++p;
-    }
-    if (t == tend || *t != *p) return false;
-    ++p;
-    ++t;
+    if (!star) return false;
+    p = star_p;
+    t = ++star_t;
   }
-  return t == tend;
+  while (p != pend && *p == u'*') ++p;
+  return p == pend;
 }
 
 }  // namespace

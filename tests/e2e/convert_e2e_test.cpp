@@ -41,15 +41,16 @@ TEST_F(ConvertE2E, DirectoryConvertsEveryFileDepthFirst) {
   tmp.write("data/sub/log.txt", "16909060 GET /\n-1");
   const auto r = run({"data"});
   EXPECT_EQ(r.status, 0) << r.err;
-  const std::string base = fs::canonical(tmp.path()).string();
-  EXPECT_EQ(r.out, "\nInput file  " + base + "/data/sub/log.txt\nOutput file " + base + "/data/sub/log.IP\n" +
-                       "\nInput file  " + base + "/data/top.csv\nOutput file " + base + "/data/top.IP\n");
+  const fs::path base = fs::canonical(tmp.path());
+  const auto shown = [&](const char* relative) { return test::shown_path(base / relative); };
+  EXPECT_EQ(r.out, "\nInput file  " + shown("data/sub/log.txt") + "\nOutput file " + shown("data/sub/log.IP") + "\n" +
+                       "\nInput file  " + shown("data/top.csv") + "\nOutput file " + shown("data/top.IP") + "\n");
   EXPECT_EQ(read_file(tmp.path() / "data/top.IP"),
-            "ip,host|Hex|00000000|IP-decimal|0.0.0.0\n"
-            "3139666412,a|Hex|BB2381EC|IP-decimal|187.35.129.236\n");
+            test::program_text("ip,host|Hex|00000000|IP-decimal|0.0.0.0\n"
+                               "3139666412,a|Hex|BB2381EC|IP-decimal|187.35.129.236\n"));
   EXPECT_EQ(read_file(tmp.path() / "data/sub/log.IP"),
-            "16909060 GET /|Hex|01020304|IP-decimal|1.2.3.4\n"
-            "-1|Hex|FFFFFFFF|IP-decimal|255.255.255.255\n");
+            test::program_text("16909060 GET /|Hex|01020304|IP-decimal|1.2.3.4\n"
+                               "-1|Hex|FFFFFFFF|IP-decimal|255.255.255.255\n"));
 }
 
 TEST_F(ConvertE2E, WildcardSpecificationsAndBareNames) {
@@ -72,7 +73,7 @@ TEST_F(ConvertE2E, ExistingOutputIsReplacedAndLaterInputWins) {
   tmp.write("d/log.txt", "2\n");
   const auto r = run({"d/log.*"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(read_file(tmp.path() / "d/log.IP"), "2|Hex|00000002|IP-decimal|0.0.0.2\n");
+  EXPECT_EQ(read_file(tmp.path() / "d/log.IP"), test::program_text("2|Hex|00000002|IP-decimal|0.0.0.2\n"));
   // log.IP itself matched "log.*": it is never converted onto itself.
   EXPECT_NE(r.err.find("log.IP"), std::string::npos);
 }
@@ -83,7 +84,7 @@ TEST_F(ConvertE2E, EmptyFileAndHiddenName) {
   const auto r = run({"d"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(read_file(tmp.path() / "d/empty.IP"), "");
-  EXPECT_EQ(read_file(tmp.path() / "d/.IP"), "5|Hex|00000005|IP-decimal|0.0.0.5\n");
+  EXPECT_EQ(read_file(tmp.path() / "d/.IP"), test::program_text("5|Hex|00000005|IP-decimal|0.0.0.5\n"));
   EXPECT_NE(r.out.find("empty.txt"), std::string::npos);
 }
 
@@ -95,12 +96,13 @@ TEST_F(ConvertE2E, UnwritableOutputLeavesNoTraceAndStatus3) {
   EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err.find("a.IP"), std::string::npos);
   EXPECT_TRUE(fs::is_directory(tmp.path() / "d/a.IP"));
-  EXPECT_EQ(read_file(tmp.path() / "d/b.IP"), "2|Hex|00000002|IP-decimal|0.0.0.2\n");
+  EXPECT_EQ(read_file(tmp.path() / "d/b.IP"), test::program_text("2|Hex|00000002|IP-decimal|0.0.0.2\n"));
   for (const auto& entry : fs::directory_iterator(tmp.path() / "d"))
     EXPECT_EQ(entry.path().filename().string().find("~"), std::string::npos) << entry.path();
 }
 
 TEST_F(ConvertE2E, UnreadableInputGivesStatus2AndTheRunGoesOn) {
+  if (test::running_under_wine()) GTEST_SKIP() << "Wine does not list a link whose target is missing";
   tmp.write("d/b.txt", "2\n");
   fs::create_symlink(tmp.path() / "d/missing", tmp.path() / "d/a.txt");
   const auto r = run({"d/*.txt"});
@@ -118,10 +120,11 @@ TEST_F(ConvertE2E, OutputLinkIsReplacedNotWrittenThrough) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(read_file(tmp.path() / "keep.txt"), "precious\n");
   EXPECT_FALSE(fs::is_symlink(tmp.path() / "d/a.IP"));
-  EXPECT_EQ(read_file(tmp.path() / "d/a.IP"), "1|Hex|00000001|IP-decimal|0.0.0.1\n");
+  EXPECT_EQ(read_file(tmp.path() / "d/a.IP"), test::program_text("1|Hex|00000001|IP-decimal|0.0.0.1\n"));
 }
 
 TEST_F(ConvertE2E, NamesThatAreNotUtf8RoundTrip) {
+  if (test::running_under_wine()) GTEST_SKIP() << "POSIX names: Wine maps names that are not UTF-8 its own way";
   const std::string odd = "caf\xe9\xff.txt";
   tmp.write("d/" + odd, "3\n");
   const auto r = run({"d"});

@@ -4,6 +4,10 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +30,35 @@ bool running_under_wine() {
   return r && std::strstr(r, "wine");
 }
 
+namespace {
+
+std::string from_text_mode(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out.push_back(text[i]);
+  return out;
+}
+
+// Lines that Wine itself writes to the program's standard error, such as
+// "wine: Read access denied for device ..." when a volume is queried.
+std::string without_wine_notes(const std::string& text) {
+  std::string out;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const size_t at = text.find("wine: ", pos);
+    if (at == std::string::npos) {
+      out.append(text, pos, std::string::npos);
+      break;
+    }
+    out.append(text, pos, at - pos);
+    const size_t end = text.find('\n', at);
+    pos = end == std::string::npos ? text.size() : end + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
 RunResult run_program(const std::vector<std::string>& args, const RunOptions& options) {
   std::vector<std::string> argv_text;
   if (const char* runner = std::getenv("IPCONV_RUNNER"); runner && *runner) {
@@ -33,7 +66,20 @@ RunResult run_program(const std::vector<std::string>& args, const RunOptions& op
     for (std::string w; words >> w;) argv_text.push_back(w);
   }
   argv_text.push_back(program_under_test());
+  const size_t first_arg = argv_text.size();
   argv_text.insert(argv_text.end(), args.begin(), args.end());
+  if (running_under_wine() && !options.streams_under_wine && !args.empty()) {
+    auto at = argv_text.begin() + static_cast<std::ptrdiff_t>(first_arg);
+    while (at != argv_text.end() && (at->empty() || std::strchr("-+/", (*at)[0]) == nullptr)) ++at;
+    argv_text.insert(at, "-S");
+  }
+  if (options.file_size_limit_bytes >= 0) {
+    // POSIX sh counts the limit in blocks of 512 bytes; an ignored signal
+    // stays ignored across exec.
+    const std::string script = "ulimit -f " + std::to_string(options.file_size_limit_bytes / 512) +
+                               " && trap '' XFSZ && exec \"$@\"";
+    argv_text.insert(argv_text.begin(), {"/bin/sh", "-c", script, "sh"});
+  }
 
   std::vector<std::string> env_text;
   for (char** e = environ; *e; ++e) {
@@ -128,10 +174,49 @@ RunResult run_program(const std::vector<std::string>& args, const RunOptions& op
   close(out_pipe[0]);
   close(err_pipe[0]);
   int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
+  struct rusage usage {};
+  wait4(pid, &wstatus, 0, &usage);
   result.status = (!timed_out && WIFEXITED(wstatus)) ? WEXITSTATUS(wstatus) : -1;
+  result.peak_rss_kib = usage.ru_maxrss;
   if (timed_out) result.err += "\n[test harness: program timed out]\n";
+  if (running_under_wine()) {
+    result.out = from_text_mode(result.out);
+    result.err = from_text_mode(without_wine_notes(result.err));
+  }
   return result;
+}
+
+std::string shown_path(const std::filesystem::path& path) {
+  if (!running_under_wine()) return path.string();
+  std::string shown = path.string();
+  for (char& c : shown)
+    if (c == '/') c = '\\';
+  return path.is_absolute() ? "Z:" + shown : shown;
+}
+
+std::string program_text(const std::string& text) {
+  if (!running_under_wine()) return text;
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out.push_back('\r');
+    out.push_back(c);
+  }
+  return out;
+}
+
+bool make_fifo(const std::filesystem::path& path) { return mkfifo(path.c_str(), 0644) == 0; }
+
+bool make_socket_file(const std::filesystem::path& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string name = path.string();
+  if (name.size() >= sizeof address.sun_path) return false;
+  std::memcpy(address.sun_path, name.c_str(), name.size() + 1);
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  if (fd < 0) return false;
+  const bool made = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);  // the socket file stays behind, with nobody listening
+  return made;
 }
 
 }  // namespace test

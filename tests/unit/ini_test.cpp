@@ -239,13 +239,14 @@ TEST_F(IniTest, AccountingDirectiveClosesTheFileOpenedAtStartUp) {
   test::TempDir dir;
   test::ScopedCwd cwd(dir.path());
   const std::filesystem::path old_log = dir.path() / "old.txt";
-  acct_file = std::fopen(old_log.c_str(), "w");
+  acct_file = std::fopen(old_log.string().c_str(), "w");
   ASSERT_NE(acct_file, nullptr);
   apply_line("ACCT=new.txt");
   EXPECT_EQ(acct_file, nullptr);
   EXPECT_EQ(test::read_file(old_log),
-            "This file closed.\nAccounting file overridden by .ini file pointing to " +
-                test::u8(acct_path) + "\n");
+            "This file closed." + std::string(plat::line_end()) +
+                "Accounting file overridden by .ini file pointing to " + test::u8(acct_path) +
+                plat::line_end());
   EXPECT_EQ(acct_path, full(plat::names_keep_case() ? u"new.txt" : u"NEW.TXT"));
 }
 
@@ -351,7 +352,7 @@ TEST_F(IniTest, MemoOpensTheNamedFileForAppending) {
   std::fclose(memo_file);
   memo_file = nullptr;
   EXPECT_EQ(test::read_file(dir.path() / (plat::names_keep_case() ? "Memo.txt" : "MEMO.TXT")),
-            "kept\nadded\n");
+            "kept\nadded" + std::string(plat::line_end()));
 
   apply_line("MEMO=OFF");
   EXPECT_EQ(g_options.memo, 0);

@@ -160,12 +160,13 @@ TEST_F(LongOptionsTest, AccountingFileNameAndSwitchNote) {
   EXPECT_EQ(acct_path, full(u"Logs/Acct.txt"));
 
   const std::filesystem::path old_log = dir.path() / "old.txt";
-  acct_file = std::fopen(old_log.c_str(), "w");
+  acct_file = std::fopen(old_log.string().c_str(), "w");
   ASSERT_NE(acct_file, nullptr);
   EXPECT_EQ(apply(u"LOGFILE=new.txt"), 0);
   EXPECT_EQ(acct_file, nullptr);
   EXPECT_EQ(acct_path, full(u"new.txt"));
-  EXPECT_EQ(test::read_file(old_log), "Previous log closed, and new.txt opened\n");
+  EXPECT_EQ(test::read_file(old_log),
+            "Previous log closed, and new.txt opened" + std::string(plat::line_end()));
 }
 
 TEST_F(LongOptionsTest, CommentKeepsItsCase) {
@@ -230,7 +231,7 @@ TEST_F(LongOptionsTest, MemoWithANameOpensItForAppending) {
   std::fputs("note\n", memo_file);
   std::fclose(memo_file);
   memo_file = nullptr;
-  EXPECT_EQ(test::read_file(dir.path() / "Memo.txt"), "note\n");
+  EXPECT_EQ(test::read_file(dir.path() / "Memo.txt"), "note" + std::string(plat::line_end()));
 }
 
 TEST_F(LongOptionsTest, NameAfterWidthWithOrWithoutEquals) {

@@ -385,14 +385,15 @@ TEST_F(OptionsTest, AccountingLetterNamesTheFileAndPlusOneCancels) {
 
 TEST_F(OptionsTest, AccountingLetterWritesTheOverrideIntoTheOpenFile) {
   const auto old_log = dir_.path() / "old.acct";
-  acct_file = std::fopen(old_log.c_str(), "w");
+  acct_file = std::fopen(old_log.string().c_str(), "w");
   ASSERT_NE(acct_file, nullptr);
   testing::internal::CaptureStdout();
   parse({"-1new.acct"});
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(test::read_file(old_log),
-            "This file closed.\nAccounting file overridden by option -1 file pointing to " +
-                test::u8(in_dir("new.acct")) + "\n");
+            "This file closed." + std::string(plat::line_end()) +
+                "Accounting file overridden by option -1 file pointing to " +
+                test::u8(in_dir("new.acct")) + plat::line_end());
 }
 
 TEST_F(OptionsTest, DirectoryListStopsAtTheNextOption) {
@@ -405,12 +406,13 @@ TEST_F(OptionsTest, DirectoryListStopsAtTheNextOption) {
 
 TEST_F(OptionsTest, FileTypeListWarnsOncePerSeparator) {
   testing::internal::CaptureStderr();
-  parse({"-f", "*.txt", "*.csv", "a/b/c.log", "+r"});
-  std::string warned = testing::internal::GetCapturedStderr();
   const std::string sep(1, static_cast<char>(plat::separator()));
+  const std::string nested = "a" + sep + "b" + sep + "c.log";
+  parse({"-f", "*.txt", "*.csv", nested, "+r"});
+  std::string warned = testing::internal::GetCapturedStderr();
   const std::string line = "Can't have a " + sep + " in the file type option\n";
   EXPECT_EQ(warned, line + line);
-  EXPECT_EQ(type_list, (std::vector<std::u16string>{u"*.txt", u"*.csv", u"a/b/c.log"}));
+  EXPECT_EQ(type_list, (std::vector<std::u16string>{u"*.txt", u"*.csv", test::u16(nested)}));
   EXPECT_EQ(g_options.recurse, 1);
 }
 

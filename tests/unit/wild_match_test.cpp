@@ -54,3 +54,15 @@ TEST(WildMatch, PlainPatternMatchesOnlyItself) {
     EXPECT_FALSE(matches(text, (std::u16string(text) + u"x").c_str()));
   }
 }
+
+TEST(WildMatch, QuestionMarkTakesOneCharacterAndStarsStayFast) {
+  EXPECT_FALSE(matches(u"?", u"rr"));
+  EXPECT_FALSE(matches(u"A?", u"ABC"));
+  EXPECT_TRUE(matches(u"A?C", u"ABC"));
+  EXPECT_TRUE(matches(u"?*", u"ABC"));
+  // Many stars against a long name that almost matches: the time stays
+  // linear in each length, not exponential in the stars.
+  const std::u16string name(250, u'A');
+  EXPECT_FALSE(matches(u"*A*A*A*A*A*A*A*A*A*A*A*A*A*A*A*A*B", name.c_str()));
+  EXPECT_TRUE(matches(u"*A*A*A*A*A*A*A*A*A*A*A*A*A*A*A*A*", name.c_str()));
+}
