@@ -671,6 +671,15 @@ bool create_temp_beside(const std::u16string& target, File& file,
   file.close();
   static unsigned counter = 0;
   std::string base = to_native(target) + ".~ipconv-" + std::to_string(getpid()) + "-";
+  // A target whose name is near the file system's limit gets a short
+  // temporary name in the same directory, so the rename stays one step.
+  const std::string native_target = to_native(target);
+  const size_t slash = native_target.rfind('/');
+  const size_t name_length =
+      native_target.size() - (slash == std::string::npos ? 0 : slash + 1);
+  if (name_length + 32 > NAME_MAX)
+    base = native_target.substr(0, slash == std::string::npos ? 0 : slash + 1) +
+           ".~ipconv-" + std::to_string(getpid()) + "-";
   for (int attempt = 0; attempt < 10000; ++attempt) {
     std::string name = base + std::to_string(counter++);
     int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
