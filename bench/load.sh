@@ -8,7 +8,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 work=${1:-$top/build/bench}
 mkdir -p "$work"
-cmake --preset default >/dev/null && cmake --build --preset default --target ipconv >/dev/null
+cmake --preset default >/dev/null && cmake --build --preset default --target ipconv >/dev/null 2>&1
 ipconv=$top/build/default/ipconv
 
 # Wall seconds and peak resident KiB of one run: "seconds kib".

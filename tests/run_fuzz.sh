@@ -12,14 +12,14 @@ seconds=${1:-30}
 shift || true
 
 command -v clang++ >/dev/null || { echo "run_fuzz: clang++ is needed" >&2; exit 1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
+cmake --build --preset fuzz >"$work/build.log" 2>&1 || { cat "$work/build.log" >&2; exit 1; }
 
 bin=$top/build/fuzz/tests/fuzz
 findings=$top/build/fuzz/findings
 mkdir -p "$findings"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 
 if [ $# -gt 0 ]; then
   programs=("$@")

@@ -5,7 +5,7 @@
 #include "framework/settings.h"
 #include "platform/platform.h"
 
-std::vector<std::u16string> search_specs;
+std::vector<std::u16string> search_dirs;
 std::vector<std::u16string> type_list;
 
 namespace {
@@ -42,10 +42,10 @@ void add_search_dir(const std::u16string& text) {
   if (!full) return;
   if (!full->empty() && plat::is_separator(full->back())) full->pop_back();
   const std::u16string stored = plat::long_path_prefix() + *full;
-  for (const auto& entry : search_specs)
+  for (const auto& entry : search_dirs)
     if (plat::same_dir_name(entry, stored)) return;
-  if (!has_room(search_specs, "search directories")) return;
-  search_specs.push_back(stored);
+  if (!has_room(search_dirs, "search directories")) return;
+  search_dirs.push_back(stored);
 }
 
 void add_file_type(const std::u16string& text) {
@@ -58,6 +58,6 @@ void add_file_type(const std::u16string& text) {
 }
 
 void reset_search_lists() {
-  search_specs.clear();
+  search_dirs.clear();
   type_list.clear();
 }

@@ -7,7 +7,7 @@
 inline constexpr size_t kListSlots = 80;  // with the closing empty slot
 
 // Each entry: the long-path prefix + a full path without trailing separator.
-extern std::vector<std::u16string> search_specs;
+extern std::vector<std::u16string> search_dirs;
 // Patterns as given; every pattern is searched in every directory.
 extern std::vector<std::u16string> type_list;
 

@@ -72,7 +72,7 @@ const char* format_thousands() {
 namespace {
 
 void walk_search_dirs() {
-  for (auto& dir : search_specs) {
+  for (auto& dir : search_dirs) {
     if (dir.empty() || !plat::is_separator(dir.back())) dir += plat::separator();
     walk_dir(dir);
   }
@@ -96,12 +96,12 @@ exit_status run_program(const std::vector<std::u16string>& args) {
   open_output();
   print_run_header(args);
 
-  if (search_specs.empty()) {
+  if (search_dirs.empty()) {
     if (auto cwd = plat::current_dir()) add_search_dir(*cwd);
   }
   settle_settings();
 
-  dirfullpath = search_specs.empty() ? std::u16string() : search_specs.front();
+  dirfullpath = search_dirs.empty() ? std::u16string() : search_dirs.front();
   g_volume_type = volume_type();
 
   if (g_options.immediate == 0 && g_options.output != 0) {

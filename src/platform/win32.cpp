@@ -450,7 +450,13 @@ bool open_read(const std::u16string& path, File& file) {
 bool create_temp_beside(const std::u16string& target, File& file, std::u16string& temp_path) {
   file.close();
   static unsigned counter = 0;
-  const std::u16string base = target + u".~ipconv-";
+  std::u16string base = target + u".~ipconv-";
+  // A target whose name is near the 255-unit limit of a name gets a short
+  // temporary name in the same directory, so the rename stays one step.
+  const size_t cut = target.find_last_of(u"\\/");
+  const size_t name_units = target.size() - (cut == std::u16string::npos ? 0 : cut + 1);
+  if (name_units + 32 > 255)
+    base = target.substr(0, cut == std::u16string::npos ? 0 : cut + 1) + u".~ipconv-";
   const std::string pid = std::to_string(GetCurrentProcessId()) + "-";
   for (int attempt = 0; attempt < 10000; ++attempt) {
     const std::string tail = pid + std::to_string(counter++);

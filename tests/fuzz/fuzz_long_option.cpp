@@ -27,7 +27,7 @@ struct Snapshot {
 
   static Snapshot take() {
     return Snapshot{g_options,     comment_text,      output_path,  acct_path,       delim_char,
-                    exclude_list,  type_list,         search_specs, exclude_count,   name_after_width,
+                    exclude_list,  type_list,         search_dirs, exclude_count,   name_after_width,
                     name_format_width, size_greater_than, size_less_than, older_time, newer_time,
                     older_days,    newer_days,        memo_file != nullptr, acct_file != nullptr};
   }
@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(exclude_list.size() < kExcludeSlots);
   FUZZ_CHECK(static_cast<size_t>(exclude_count) == exclude_list.size());
   FUZZ_CHECK(type_list.size() < kListSlots);
-  FUZZ_CHECK(search_specs.size() < kListSlots);
+  FUZZ_CHECK(search_dirs.size() < kListSlots);
   FUZZ_CHECK(comment_text.size() < kCommentTextUnits);
   FUZZ_CHECK(output_path.size() <= kMaxPathUnits);
 

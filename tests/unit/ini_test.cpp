@@ -397,8 +397,8 @@ TEST_F(IniTest, OutputAndPathValuesNameFiles) {
   EXPECT_EQ(g_options.output, 1);
   EXPECT_EQ(output_path, full(plat::names_keep_case() ? u"Run.txt" : u"RUN.TXT"));
   apply_line("PATH=Data");
-  ASSERT_EQ(search_specs.size(), 1u);
-  EXPECT_EQ(search_specs[0],
+  ASSERT_EQ(search_dirs.size(), 1u);
+  EXPECT_EQ(search_dirs[0],
             plat::long_path_prefix() + full(plat::names_keep_case() ? u"Data" : u"DATA"));
 }
 

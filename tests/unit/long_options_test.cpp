@@ -119,7 +119,7 @@ TEST_F(LongOptionsTest, IllegalValuesReturnOneAndSetNothing) {
     test::reset_all_state();
     EXPECT_EQ(apply(text), 1) << test::u8(text);
     EXPECT_TRUE(type_list.empty());
-    EXPECT_TRUE(search_specs.empty());
+    EXPECT_TRUE(search_dirs.empty());
     EXPECT_EQ(delim_char, ' ');
   }
 }
@@ -209,8 +209,8 @@ TEST_F(LongOptionsTest, ExcludeAndFileAndPathFillTheirLists) {
   EXPECT_EQ(type_list[1], u"*.csv");
 
   EXPECT_EQ(apply(u"PATH=Data"), 0);
-  ASSERT_EQ(search_specs.size(), 1u);
-  EXPECT_EQ(search_specs[0], plat::long_path_prefix() + full(u"Data"));
+  ASSERT_EQ(search_dirs.size(), 1u);
+  EXPECT_EQ(search_dirs[0], plat::long_path_prefix() + full(u"Data"));
 }
 
 TEST_F(LongOptionsTest, SizesAre64Bit) {

@@ -398,9 +398,9 @@ TEST_F(OptionsTest, AccountingLetterWritesTheOverrideIntoTheOpenFile) {
 
 TEST_F(OptionsTest, DirectoryListStopsAtTheNextOption) {
   parse({"-p", "dir1", "dir2", "-v"});
-  ASSERT_EQ(search_specs.size(), 2u);
-  EXPECT_EQ(search_specs[0], plat::long_path_prefix() + in_dir("dir1"));
-  EXPECT_EQ(search_specs[1], plat::long_path_prefix() + in_dir("dir2"));
+  ASSERT_EQ(search_dirs.size(), 2u);
+  EXPECT_EQ(search_dirs[0], plat::long_path_prefix() + in_dir("dir1"));
+  EXPECT_EQ(search_dirs[1], plat::long_path_prefix() + in_dir("dir2"));
   EXPECT_EQ(g_options.quiet, 0);
 }
 
@@ -487,8 +487,8 @@ TEST_F(OptionsTest, LeadingArgumentsThenExtraItemEndsTheScan) {
             "\nThere appears to be an extra or eroneous item \"b.txt\"\n"
             "at the end of the command line\n"
             "Please check your syntax, and correct to problem.\n");
-  ASSERT_EQ(search_specs.size(), 1u);
-  EXPECT_EQ(search_specs[0], plat::long_path_prefix() + *plat::current_dir());
+  ASSERT_EQ(search_dirs.size(), 1u);
+  EXPECT_EQ(search_dirs[0], plat::long_path_prefix() + *plat::current_dir());
   EXPECT_EQ(type_list, std::vector<std::u16string>{u"a.txt"});
   EXPECT_EQ(g_options.quiet, 0);
   EXPECT_EQ(g_options.recurse, 1);  // -r came after the extra item

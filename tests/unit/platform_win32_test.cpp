@@ -183,6 +183,18 @@ TEST_F(PlatformWin32Test, TempFileReplacesTheTargetInOneStep) {
   EXPECT_TRUE(fs::is_directory(tmp.path() / "dir.IP"));
 }
 
+TEST_F(PlatformWin32Test, TargetNearTheNameLimitGetsAShortTemporaryName) {
+  const std::string name = std::string(250, 'n') + ".IP";
+  plat::File file;
+  std::u16string temp;
+  ASSERT_TRUE(plat::create_temp_beside(in_tmp(name), file, temp)) << plat::last_error_text();
+  ASSERT_TRUE(file.write_all("x", 1));
+  ASSERT_TRUE(file.close());
+  EXPECT_TRUE(temp.starts_with(in_tmp(".~ipconv-")));
+  ASSERT_TRUE(plat::replace_file(temp, in_tmp(name)));
+  EXPECT_EQ(test::read_file(tmp.path() / name), "x");
+}
+
 TEST_F(PlatformWin32Test, ReadingIsBinaryAndDirectoriesAreNotFiles) {
   tmp.write("in.txt", "1\r\n2\x1a" "3");
   plat::File file;
