@@ -1,5 +1,7 @@
 #include "framework/dates.h"
 
+#include <cstdint>
+
 #include "platform/platform.h"
 
 namespace {
@@ -61,6 +63,10 @@ bool date_to_days_and_time_at(std::u16string_view value, int64_t now,
   if (!read_month_day_year(value, month, day, year)) return false;
   std::optional<int64_t> midnight = plat::local_midnight(year, month, day);
   if (!midnight) return false;
+  // A file time holds 100-ns units in 64 bits (about 29,000 years either
+  // way); a date beyond that is as unreadable as a malformed one.
+  constexpr int64_t kLimit = INT64_MAX / kStampsPerSecond - kEpochDifference;
+  if (*midnight > kLimit || *midnight < -kLimit) return false;
   days = static_cast<int32_t>((now - *midnight) / kSecondsPerDay);
   time = (*midnight + kEpochDifference) * kStampsPerSecond;
   return true;

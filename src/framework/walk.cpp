@@ -28,7 +28,6 @@ namespace {
 // otherwise make the walk go round for ever.
 std::vector<plat::DirIdentity> g_walk_path;
 
-constexpr size_t kMaxWalkPath = 32767;  // the platform's long-path limit
 constexpr int kProgressDirUnits = 60;
 
 bool is_dot_name(const std::u16string& name) { return name == u"." || name == u".."; }
@@ -78,7 +77,7 @@ void walk_dir(const std::u16string& directory) {
       do {
         if (!is_dir(entry) || is_dot_name(entry.name)) continue;
         std::u16string sub = directory + entry.name + plat::separator();
-        if (sub.size() > kMaxWalkPath) {
+        if (plat::path_too_long(sub)) {
           std::fprintf(stderr, "\nPath too long, not searched: %s\n",
                        plat::to_native(sub.substr(plat::long_path_prefix().size())).c_str());
           continue;

@@ -44,6 +44,9 @@ std::optional<std::u16string> current_dir();
 bool same_dir_name(const std::u16string& a, const std::u16string& b);
 // File names keep their case (POSIX); false where names ignore case (Win32).
 bool names_keep_case();
+// A directory path the platform cannot open at all: past PATH_MAX bytes
+// (POSIX) or 32,767 units with its prefix (Win32).
+bool path_too_long(const std::u16string& path);
 // Volume root of a stored search directory: Win32 cuts at the first colon
 // and adds ":\"; POSIX keeps the directory itself.
 std::u16string volume_root(const std::u16string& dir);

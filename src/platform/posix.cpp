@@ -1116,3 +1116,7 @@ PrivilegeStatus enable_backup_restore() { return PrivilegeStatus::ok; }
 
 // POSIX names are case-sensitive: INI values naming files keep their case.
 bool plat::names_keep_case() { return true; }
+
+bool plat::path_too_long(const std::u16string& path) {
+  return to_native(path).size() >= PATH_MAX;  // PATH_MAX counts the end NUL
+}

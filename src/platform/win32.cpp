@@ -209,6 +209,8 @@ bool same_dir_name(const std::u16string& a, const std::u16string& b) {
 
 bool names_keep_case() { return false; }
 
+bool path_too_long(const std::u16string& path) { return path.size() > 32767; }
+
 // "\\?\C:\data" gives "\\?\C:\"; a path without a drive keeps its whole
 // text before the ":\".
 std::u16string volume_root(const std::u16string& dir) {

@@ -75,6 +75,21 @@ TEST_F(DatesTest, TimeIsLocalMidnightIn100NanosecondUnitsSince1601) {
   EXPECT_EQ(time, 125910720000000000LL);
 }
 
+TEST_F(DatesTest, DatesPastTheFileTimeRangeAreNotReadAndLeaveValuesAlone) {
+  int32_t days = 7;
+  int64_t time = 9;
+  // 100-ns units since 1601 overflow 64 bits a little after the year 30,800.
+  for (const char16_t* text : {u"01-15-201415", u"1-10-52014", u"1-1-99999999"}) {
+    EXPECT_FALSE(date_to_days_and_time_at(text, 1389744000, days, time)) << test::u8(text);
+    EXPECT_EQ(days, 7);
+    EXPECT_EQ(time, 9);
+  }
+  // The last years that fit are still read.
+  ASSERT_TRUE(date_to_days_and_time_at(u"1-1-30000", 1389744000, days, time));
+  EXPECT_GT(time, 0);
+  EXPECT_LT(days, 0);
+}
+
 TEST_F(DatesTest, DaysAreWholeDaysTruncatedTowardZero) {
   const int64_t midnight = 1389744000;  // 2014-01-15 00:00 UTC
   int32_t days = 0;

@@ -361,6 +361,10 @@ TEST_F(OptionsTest, CommentAttachedOrNext) {
   parse({"-C", "-dash"});  // taken, after the usage text
   EXPECT_NE(testing::internal::GetCapturedStdout().find(kUsageLine), std::string::npos);
   EXPECT_EQ(comment_text, u"-dash");
+
+  // The comment keeps to its room, one unit left for the end.
+  parse({"-C", std::string(5000, 'c')});
+  EXPECT_EQ(comment_text, std::u16string(kCommentTextUnits - 1, u'c'));
 }
 
 TEST_F(OptionsTest, AccountingLetterNamesTheFileAndPlusOneCancels) {
