@@ -82,13 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   std::fclose(file);
 
-  FUZZ_CHECK(exclude_list.size() < kExcludeSlots);
-  FUZZ_CHECK(static_cast<size_t>(exclude_count) == exclude_list.size());
-  FUZZ_CHECK(type_list.size() < kListSlots);
-  FUZZ_CHECK(search_dirs.size() < kListSlots);
-  FUZZ_CHECK(comment_text.size() < kCommentTextUnits);
-  FUZZ_CHECK(output_path.size() <= kMaxPathUnits);
-
+  fuzz::check_settings_within_limits();
   fuzz::reset_state();
   fuzz::clear_sandbox();
   return 0;

@@ -6,6 +6,7 @@
 #include <random>
 #include <system_error>
 
+#include "framework/search_lists.h"
 #include "framework/settings.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
@@ -72,6 +73,15 @@ std::vector<std::u16string> arguments_of(const uint8_t* data, size_t size) {
     start = end + 1;
   }
   return args;
+}
+
+void check_settings_within_limits() {
+  FUZZ_CHECK(exclude_list.size() < kExcludeSlots);
+  FUZZ_CHECK(static_cast<size_t>(exclude_count) == exclude_list.size());
+  FUZZ_CHECK(type_list.size() < kListSlots);
+  FUZZ_CHECK(search_dirs.size() < kListSlots);
+  FUZZ_CHECK(comment_text.size() < kCommentTextUnits);
+  FUZZ_CHECK(output_path.size() <= kMaxPathUnits);
 }
 
 void fail(const char* what) {

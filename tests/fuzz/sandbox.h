@@ -21,6 +21,10 @@ void clear_sandbox();
 // list and counter back to its state at process start.
 void reset_state();
 
+// Fails when a settings parser left a list, the comment or the output
+// path larger than its fixed room.
+void check_settings_within_limits();
+
 // True when the bytes could name a file outside the sandbox: a separator
 // (any absolute or relative path with a directory) is refused.
 bool names_outside(std::string_view bytes);
