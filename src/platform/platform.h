@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace plat {
@@ -94,8 +95,7 @@ struct FindData {
 // and only regular files and directories are returned.
 class DirSearch {
  public:
-  DirSearch();
-  ~DirSearch();
+  DirSearch() = default;
   DirSearch(const DirSearch&) = delete;
   DirSearch& operator=(const DirSearch&) = delete;
 
@@ -107,12 +107,22 @@ class DirSearch {
   // A pattern without wildcards is looked up directly first.
   bool start(const std::u16string& search_string, FindData& first,
              bool details = true);
-  bool next(FindData& entry);
-  void close();
+  bool next(FindData& entry) {
+    if (next_ >= found_.size()) return false;
+    entry = std::move(found_[next_++]);
+    return true;
+  }
+  void close() {
+    found_.clear();
+    next_ = 0;
+  }
 
  private:
-  struct State;
-  State* state_;
+  // The whole listing is taken when the search starts: no handle stays
+  // open while the caller descends, and files the caller creates meanwhile
+  // (its outputs) do not turn up in it.
+  std::vector<FindData> found_;
+  size_t next_ = 0;
 };
 
 // ---- Files ------------------------------------------------------------------
@@ -122,9 +132,16 @@ class DirSearch {
 class File {
  public:
   File() = default;
-  ~File();
-  File(File&& other) noexcept;
-  File& operator=(File&& other) noexcept;
+  ~File() { close(); }
+  File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kNone; }
+  File& operator=(File&& other) noexcept {
+    if (this != &other) {
+      close();
+      handle_ = other.handle_;
+      other.handle_ = kNone;
+    }
+    return *this;
+  }
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 

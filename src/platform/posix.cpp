@@ -463,22 +463,6 @@ bool has_wildcard(const std::u16string& pattern) {
 
 }  // namespace
 
-// The whole listing is taken when the search starts, so no descriptor stays
-// open while the caller descends into sub-directories, and files that the
-// caller creates meanwhile (its outputs) do not appear in it.
-struct DirSearch::State {
-  std::vector<FindData> found;
-  size_t next = 0;
-};
-
-DirSearch::DirSearch() : state_(nullptr) {}
-DirSearch::~DirSearch() { close(); }
-
-void DirSearch::close() {
-  delete state_;
-  state_ = nullptr;
-}
-
 bool DirSearch::start(const std::u16string& search_string, FindData& first,
                       bool details) {
   close();
@@ -515,7 +499,6 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
       bool no_crtime = false;
       const bool listed = describe(fd, native_dir, e, details, no_crtime, first);
       ::close(fd);
-      if (listed) state_ = new State();
       return listed;
     }
   }
@@ -559,18 +542,16 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
   std::sort(dots.begin(), dots.end(),
             [](const Entry& a, const Entry& b) { return a.native < b.native; });
 
-  State* state = new State();
   bool no_crtime = false;
-  state->found.reserve(dots.size() + entries.size());
+  found_.reserve(dots.size() + entries.size());
   for (const std::vector<Entry>* group : {&dots, &entries}) {
     for (const Entry& e : *group) {
       FindData data;
       if (describe(fd, native_dir, e, details, no_crtime, data))
-        state->found.push_back(std::move(data));
+        found_.push_back(std::move(data));
     }
   }
   closedir(d);
-  state_ = state;
   if (!next(first)) {
     close();
     return false;
@@ -578,28 +559,7 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
   return true;
 }
 
-bool DirSearch::next(FindData& entry) {
-  if (state_ == nullptr || state_->next >= state_->found.size()) return false;
-  entry = std::move(state_->found[state_->next++]);
-  return true;
-}
-
 // ---- Files ------------------------------------------------------------------
-
-File::~File() { close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) {
-  other.handle_ = kNone;
-}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = kNone;
-  }
-  return *this;
-}
 
 long long File::read(void* buffer, size_t size) {
   if (handle_ == kNone) return -1;

@@ -312,24 +312,9 @@ std::u16string upper_key(const std::u16string& name) {
 
 }  // namespace
 
-// The listing is taken whole when the search starts: outputs that the
-// caller creates meanwhile do not turn up in it, and no find handle stays
-// open while the caller descends. Entries come "." and ".." first, then in
+// Entries come "." and ".." first, then in
 // the order of their upper-cased names, as NTFS lists them, so that a run
 // over a FAT volume (or under another system's file system) is the same.
-struct DirSearch::State {
-  std::vector<FindData> found;
-  size_t next = 0;
-};
-
-DirSearch::DirSearch() : state_(nullptr) {}
-DirSearch::~DirSearch() { close(); }
-
-void DirSearch::close() {
-  delete state_;
-  state_ = nullptr;
-}
-
 bool DirSearch::start(const std::u16string& search_string, FindData& first, bool /*details*/) {
   close();
   WIN32_FIND_DATAW w;
@@ -358,11 +343,9 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first, bool
     return a.first != b.first ? a.first < b.first : a.second.name < b.second.name;
   });
 
-  State* state = new State();
-  state->found.reserve(dots.size() + entries.size());
-  for (FindData& d : dots) state->found.push_back(std::move(d));
-  for (auto& e : entries) state->found.push_back(std::move(e.second));
-  state_ = state;
+  found_.reserve(dots.size() + entries.size());
+  for (FindData& d : dots) found_.push_back(std::move(d));
+  for (auto& e : entries) found_.push_back(std::move(e.second));
   if (!next(first)) {
     close();
     return false;
@@ -370,26 +353,7 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first, bool
   return true;
 }
 
-bool DirSearch::next(FindData& entry) {
-  if (state_ == nullptr || state_->next >= state_->found.size()) return false;
-  entry = std::move(state_->found[state_->next++]);
-  return true;
-}
-
 // ---- Files ------------------------------------------------------------------
-
-File::~File() { close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kNone; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = kNone;
-  }
-  return *this;
-}
 
 long long File::read(void* buffer, size_t size) {
   if (handle_ == kNone) return -1;
