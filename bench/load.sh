@@ -34,10 +34,12 @@ awk -v n="$files" -v t="$best" 'BEGIN {
   printf "%d files in 1,000 directories: %.2f s, %.0f files/s (best of 3)\n", n, t, (t > 0 ? n / t : 0) }'
 
 # ---- One 4 GiB input ----------------------------------------------------------
-lines=$work/lines.csv
+# In a directory of its own, so that the run walks nothing else.
+mkdir -p "$work/lines" "$work/load-4g"
+lines=$work/lines/lines.csv
 [ -f "$lines" ] || python3 "$top/bench/gen_input.py" 4000000 "$lines"
-big=$work/load-4g.csv
-out=$work/load-4g.IP
+big=$work/load-4g/load-4g.csv
+out=$work/load-4g/load-4g.IP
 trap 'rm -f "$big" "$out"' EXIT
 : > "$big"
 while [ "$(stat -c %s "$big")" -lt $((4 << 30)) ]; do cat "$lines" >> "$big"; done

@@ -20,11 +20,15 @@ seconds() { # command... -> wall seconds of the best of three runs
   echo "$best"
 }
 
-input=$work/lines.csv
+# Each input lies in a directory of its own: the program walks the
+# sub-directories of its search directory, and the tree below is not to
+# be timed here.
+mkdir -p "$work/lines" "$work/big"
+input=$work/lines/lines.csv
 [ -f "$input" ] || python3 "$top/bench/gen_input.py" 4000000 "$input"
 size=$(stat -c %s "$input")
 "$ipconv" "$input" >/dev/null
-output=$work/lines.IP
+output=$work/lines/lines.IP
 out_size=$(stat -c %s "$output")
 
 t_ipconv=$(seconds "$ipconv" "$input")
@@ -40,7 +44,7 @@ awk -v t="$t_ipconv" -v m="$t_mawk" -v c="$t_cat" -v s="$size" 'BEGIN {
   printf "  mawk     %6.2f s  (ipconv is %.1f times faster)\n", m, m / t
   printf "  cat      %6.2f s  (floor: ipconv takes %.2f times the cat of its output)\n", c, t / c }'
 
-big=$work/big.csv
+big=$work/big/big.csv
 if [ ! -f "$big" ]; then
   : > "$big"
   while [ "$(stat -c %s "$big")" -lt 1073741824 ]; do cat "$input" >> "$big"; done
@@ -48,7 +52,7 @@ fi
 /usr/bin/time -f %M -o "$work/time.txt" "$ipconv" "$big" >/dev/null 2>&1
 rss=$(tail -1 "$work/time.txt")
 echo "peak memory converting $(( $(stat -c %s "$big") / 1048576 )) MiB: $((rss / 1024)) MiB ($rss KiB)"
-rm -f "$work/big.IP"
+rm -f "$work/big/big.IP"
 
 tree=$work/tree
 [ -d "$tree" ] || bash "$top/bench/gen_tree.sh" "$tree" 1000 100
