@@ -1,5 +1,5 @@
 // The command-line parser: the accounting variable, the INI file, the
-// leading file specifications, the option groups from left to right and
+// leading file arguments, the option groups from left to right and
 // the steps that close parsing.
 #include "framework/options.h"
 

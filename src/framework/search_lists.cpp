@@ -31,7 +31,7 @@ void add_search_arg(const std::u16string& text) {
   const std::u16string file_name = full->substr(cut);
   add_search_dir(directory);
   // The name part is what precedes the extension (the last dot on): a
-  // specification such as ".txt" has an empty name part and adds no pattern.
+  // file argument such as ".txt" has an empty name part and adds no pattern.
   const size_t dot = file_name.rfind(u'.');
   const size_t name_part = dot == std::u16string::npos ? file_name.size() : dot;
   if (name_part > 0) add_file_type(file_name);

@@ -53,7 +53,7 @@ TEST_F(ConvertE2E, DirectoryConvertsEveryFileDepthFirst) {
                                "-1|Hex|FFFFFFFF|IP-decimal|255.255.255.255\n"));
 }
 
-TEST_F(ConvertE2E, WildcardSpecificationsAndBareNames) {
+TEST_F(ConvertE2E, WildcardArgumentsAndBareNames) {
   tmp.write("logs/a.csv", "1\n");
   tmp.write("logs/b.txt", "2\n");
   tmp.write("other/c.txt", "3\n");

@@ -416,7 +416,7 @@ TEST_F(HardeningE2E, TenThousandArgumentsAreAllRead) {
   EXPECT_TRUE(fs::exists(tmp.path() / "d/a.IP"));
   EXPECT_FALSE(fs::exists(tmp.path() / "d/sub/b.IP"));
 
-  // 10,000 file specifications: the lists take what fits.
+  // 10,000 file arguments: the lists take what fits.
   fs::remove(tmp.path() / "d/a.IP");
   args = {"d/a.txt"};
   for (int i = 1; i < 10000; ++i) args.push_back("d/n" + std::to_string(i) + ".txt");

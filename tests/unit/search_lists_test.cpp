@@ -1,4 +1,4 @@
-// File specifications into search directories and patterns.
+// File arguments into search directories and patterns.
 #include <gtest/gtest.h>
 
 #include <filesystem>
