@@ -312,9 +312,9 @@ std::u16string upper_key(const std::u16string& name) {
 
 }  // namespace
 
-// Entries come "." and ".." first, then in
-// the order of their upper-cased names, as NTFS lists them, so that a run
-// over a FAT volume (or under another system's file system) is the same.
+// Entries come "." and ".." first, then in the order of their upper-cased
+// names, as NTFS lists them, so that a run over a FAT volume (or under
+// another system's file system) is the same.
 bool DirSearch::start(const std::u16string& search_string, FindData& first, bool /*details*/) {
   close();
   WIN32_FIND_DATAW w;
