@@ -124,7 +124,7 @@ TEST_F(HardeningE2E, FullFileSystemKeepsTheEarlierOutputAndGivesStatus3) {
 // ---- Inputs that vanish or cannot be read --------------------------------
 
 TEST_F(HardeningE2E, InputsChangedBetweenTheWalkAndTheirConversion) {
-  if (test::running_under_wine()) GTEST_SKIP() << "POSIX file modes";
+  if (test::running_under_wine()) GTEST_SKIP() << "POSIX special files";
   // a.txt takes a while to convert; the others are changed while it does,
   // after the walk has listed them.
   const std::string big = repeated("3139666412,x\n", 5 * 1024 * 1024);
