@@ -4,6 +4,7 @@
 // are not valid UTF-8 become U+DC80 + byte and come back out unchanged.
 
 #include "platform/platform.h"
+#include "platform/calendar.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -880,12 +881,7 @@ std::optional<SystemTime> stamp_to_system_time(uint64_t stamp) {
 int64_t now_seconds() { return static_cast<int64_t>(time(nullptr)); }
 
 std::optional<int64_t> local_midnight(int year, int month, int day) {
-  struct tm t;
-  memset(&t, 0, sizeof t);
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_isdst = -1;
+  struct tm t = midnight_of(year, month, day);
   time_t result = mktime(&t);
   if (result == static_cast<time_t>(-1)) return std::nullopt;
   return static_cast<int64_t>(result);
@@ -893,23 +889,13 @@ std::optional<int64_t> local_midnight(int year, int month, int day) {
 
 SystemTime broken_down(int64_t seconds, bool utc) {
   time_t when = static_cast<time_t>(seconds);
-  struct tm t;
-  memset(&t, 0, sizeof t);
+  struct tm t{};
   if (utc) {
     gmtime_r(&when, &t);
   } else {
     localtime_r(&when, &t);
   }
-  SystemTime s;
-  s.year = t.tm_year + 1900;
-  s.month = t.tm_mon + 1;
-  s.day = t.tm_mday;
-  s.hour = t.tm_hour;
-  s.minute = t.tm_min;
-  s.second = t.tm_sec;
-  s.millisecond = 0;
-  s.weekday = t.tm_wday;
-  return s;
+  return system_time_of(t);
 }
 
 // ---- Named streams and privileges ----------------------------------------

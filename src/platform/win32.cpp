@@ -29,6 +29,7 @@
 #include <ctime>
 
 #include "platform/platform.h"
+#include "platform/calendar.h"
 
 namespace plat {
 
@@ -665,12 +666,7 @@ std::optional<SystemTime> stamp_to_system_time(uint64_t stamp) {
 int64_t now_seconds() { return static_cast<int64_t>(_time64(nullptr)); }
 
 std::optional<int64_t> local_midnight(int year, int month, int day) {
-  struct tm t;
-  memset(&t, 0, sizeof t);
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_isdst = -1;
+  struct tm t = midnight_of(year, month, day);
   const __time64_t result = _mktime64(&t);
   if (result == static_cast<__time64_t>(-1)) return std::nullopt;
   return static_cast<int64_t>(result);
@@ -679,20 +675,10 @@ std::optional<int64_t> local_midnight(int year, int month, int day) {
 // The runtime knows no time before 1970: such a time gives zero fields.
 SystemTime broken_down(int64_t seconds, bool utc) {
   const __time64_t when = static_cast<__time64_t>(seconds);
-  struct tm t;
-  memset(&t, 0, sizeof t);
+  struct tm t{};
   const struct tm* got = utc ? _gmtime64(&when) : _localtime64(&when);
   if (got != nullptr) t = *got;
-  SystemTime s;
-  s.year = t.tm_year + 1900;
-  s.month = t.tm_mon + 1;
-  s.day = t.tm_mday;
-  s.hour = t.tm_hour;
-  s.minute = t.tm_min;
-  s.second = t.tm_sec;
-  s.millisecond = 0;
-  s.weekday = t.tm_wday;
-  return s;
+  return system_time_of(t);
 }
 
 // ---- Named streams and privileges ----------------------------------------
