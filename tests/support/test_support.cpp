@@ -12,6 +12,7 @@
 #include "framework/walk.h"
 #include "framework/streams.h"
 #include "ipconv/convert.h"
+#include "platform/platform.h"
 
 namespace test {
 namespace {
@@ -86,6 +87,18 @@ ScopedCwd::ScopedCwd(const std::filesystem::path& dir)
 ScopedCwd::~ScopedCwd() {
   std::error_code ec;
   std::filesystem::current_path(saved_, ec);
+}
+
+std::u16string full_path(const std::u16string& relative) {
+  return *plat::full_path(relative, kMaxPathUnits);
+}
+
+ScopedTz::ScopedTz() : saved_(plat::get_env("TZ")) {}
+ScopedTz::ScopedTz(const std::u16string& value) : ScopedTz() { set(value); }
+ScopedTz::~ScopedTz() { set(saved_ ? *saved_ : u""); }
+void ScopedTz::set(const std::u16string& value) {
+  plat::set_env("TZ", value);
+  plat::refresh_zone();
 }
 
 }  // namespace test

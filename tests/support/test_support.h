@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "framework/exit_status.h"
@@ -49,6 +50,24 @@ class ScopedCwd {
 
  private:
   std::filesystem::path saved_;
+};
+
+// A path made full as the program makes it (the current directory in front).
+std::u16string full_path(const std::u16string& relative);
+
+// TZ, and the platform's zone with it, for the scope; the earlier value
+// comes back at its end.
+class ScopedTz {
+ public:
+  ScopedTz();
+  explicit ScopedTz(const std::u16string& value);
+  ~ScopedTz();
+  ScopedTz(const ScopedTz&) = delete;
+  ScopedTz& operator=(const ScopedTz&) = delete;
+  void set(const std::u16string& value);
+
+ private:
+  std::optional<std::u16string> saved_;
 };
 
 }  // namespace test

@@ -13,20 +13,10 @@ namespace {
 
 class DatesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    test::reset_all_state();
-    saved_tz_ = plat::get_env("TZ");
-    // Midnight then is a fixed second, whatever zone the machine is in.
-    plat::set_env("TZ", u"UTC0");
-    plat::refresh_zone();
-  }
-  void TearDown() override {
-    plat::set_env("TZ", saved_tz_ ? *saved_tz_ : u"");
-    plat::refresh_zone();
-  }
+  void SetUp() override { test::reset_all_state(); }
 
- private:
-  std::optional<std::u16string> saved_tz_;
+  // Midnight then is a fixed second, whatever zone the machine is in.
+  test::ScopedTz tz_{u"UTC0"};
 };
 
 TEST_F(DatesTest, DateValuesAreThoseWithMinusSlashOrBackslash) {

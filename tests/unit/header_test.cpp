@@ -47,25 +47,16 @@ class HeaderTest : public testing::Test {
  protected:
   void SetUp() override {
     test::reset_all_state();
-    saved_tz = plat::get_env("TZ");
   }
   void TearDown() override {
     if (out_file != stdout && out_file != nullptr) std::fclose(out_file);
     if (acct_file != nullptr) std::fclose(acct_file);
     out_file = stdout;
     acct_file = nullptr;
-    if (saved_tz) plat::set_env("TZ", *saved_tz);
-    plat::refresh_zone();
   }
   // Local time of the process: US Eastern with its daylight rules.
-  void use_eastern_time() {
-    plat::set_env("TZ", u"EST5EDT,M3.2.0,M11.1.0");
-    plat::refresh_zone();
-  }
-  void use_greenwich_time() {
-    plat::set_env("TZ", u"GMT0");
-    plat::refresh_zone();
-  }
+  void use_eastern_time() { tz.set(u"EST5EDT,M3.2.0,M11.1.0"); }
+  void use_greenwich_time() { tz.set(u"GMT0"); }
   // out_file and acct_file as files of the temporary directory.
   void open_both() {
     out_file = std::fopen((dir.path() / "out.txt").string().c_str(), "w");
@@ -87,7 +78,7 @@ class HeaderTest : public testing::Test {
   }
   const std::vector<std::u16string> args{u"/tools/ipconv", u"-v", u"data/*.csv"};
   test::TempDir dir;
-  std::optional<std::u16string> saved_tz;
+  test::ScopedTz tz;
 };
 
 // ---- run_header_times --------------------------------------------------------

@@ -44,10 +44,6 @@ class IniTest : public ::testing::Test {
   }
 };
 
-std::u16string full(const std::u16string& relative) {
-  return *plat::full_path(relative, kMaxPathUnits);
-}
-
 // ---- Switches -------------------------------------------------------------
 
 struct SwitchCase {
@@ -228,7 +224,7 @@ TEST_F(IniTest, AccountingDirectivesNameTheFileOrSwitchItOff) {
     apply_line(std::string(word) + "=Logs/Acct.txt");
     EXPECT_EQ(g_options.accounting, 1) << word;
     const std::u16string written = plat::names_keep_case() ? u"Logs/Acct.txt" : u"LOGS/ACCT.TXT";
-    EXPECT_EQ(acct_path, full(written)) << word;
+    EXPECT_EQ(acct_path, test::full_path(written)) << word;
   }
   g_options.accounting = 1;
   apply_line("ACCT=Off");
@@ -247,7 +243,7 @@ TEST_F(IniTest, AccountingDirectiveClosesTheFileOpenedAtStartUp) {
             "This file closed." + std::string(plat::line_end()) +
                 "Accounting file overridden by .ini file pointing to " + test::u8(acct_path) +
                 plat::line_end());
-  EXPECT_EQ(acct_path, full(plat::names_keep_case() ? u"new.txt" : u"NEW.TXT"));
+  EXPECT_EQ(acct_path, test::full_path(plat::names_keep_case() ? u"new.txt" : u"NEW.TXT"));
 }
 
 TEST_F(IniTest, AllHashesAndTimes) {
@@ -395,11 +391,11 @@ TEST_F(IniTest, OutputAndPathValuesNameFiles) {
   test::ScopedCwd cwd(dir.path());
   apply_line("OUTPUT=Run.txt");
   EXPECT_EQ(g_options.output, 1);
-  EXPECT_EQ(output_path, full(plat::names_keep_case() ? u"Run.txt" : u"RUN.TXT"));
+  EXPECT_EQ(output_path, test::full_path(plat::names_keep_case() ? u"Run.txt" : u"RUN.TXT"));
   apply_line("PATH=Data");
   ASSERT_EQ(search_dirs.size(), 1u);
   EXPECT_EQ(search_dirs[0],
-            plat::long_path_prefix() + full(plat::names_keep_case() ? u"Data" : u"DATA"));
+            plat::long_path_prefix() + test::full_path(plat::names_keep_case() ? u"Data" : u"DATA"));
 }
 
 TEST_F(IniTest, SplitCountsQuietUpAndRecordsTheSplit) {

@@ -28,10 +28,6 @@ class LongOptionsTest : public ::testing::Test {
   static int apply(const std::u16string& text) { return parse_long_option(text, g_options); }
 };
 
-std::u16string full(const std::u16string& relative) {
-  return *plat::full_path(relative, kMaxPathUnits);
-}
-
 struct FieldCase {
   const char16_t* text;
   Field field;
@@ -157,14 +153,14 @@ TEST_F(LongOptionsTest, AccountingFileNameAndSwitchNote) {
   test::ScopedCwd cwd(dir.path());
   EXPECT_EQ(apply(u"ACC=Logs/Acct.txt"), 0);
   EXPECT_EQ(g_options.accounting, 1);
-  EXPECT_EQ(acct_path, full(u"Logs/Acct.txt"));
+  EXPECT_EQ(acct_path, test::full_path(u"Logs/Acct.txt"));
 
   const std::filesystem::path old_log = dir.path() / "old.txt";
   acct_file = std::fopen(old_log.string().c_str(), "w");
   ASSERT_NE(acct_file, nullptr);
   EXPECT_EQ(apply(u"LOGFILE=new.txt"), 0);
   EXPECT_EQ(acct_file, nullptr);
-  EXPECT_EQ(acct_path, full(u"new.txt"));
+  EXPECT_EQ(acct_path, test::full_path(u"new.txt"));
   EXPECT_EQ(test::read_file(old_log),
             "Previous log closed, and new.txt opened" + std::string(plat::line_end()));
 }
@@ -210,7 +206,7 @@ TEST_F(LongOptionsTest, ExcludeAndFileAndPathFillTheirLists) {
 
   EXPECT_EQ(apply(u"PATH=Data"), 0);
   ASSERT_EQ(search_dirs.size(), 1u);
-  EXPECT_EQ(search_dirs[0], plat::long_path_prefix() + full(u"Data"));
+  EXPECT_EQ(search_dirs[0], plat::long_path_prefix() + test::full_path(u"Data"));
 }
 
 TEST_F(LongOptionsTest, SizesAre64Bit) {
@@ -270,7 +266,7 @@ TEST_F(LongOptionsTest, OutputClearsAppend) {
   EXPECT_EQ(apply(u"OUT=Result.txt"), 0);
   EXPECT_EQ(g_options.output, 1);
   EXPECT_EQ(g_options.append, 0);
-  EXPECT_EQ(output_path, full(u"Result.txt"));
+  EXPECT_EQ(output_path, test::full_path(u"Result.txt"));
 }
 
 TEST_F(LongOptionsTest, ShowSetsTheListingBundle) {

@@ -244,23 +244,9 @@ TEST_F(PlatformWin32Test, LengthOfAFileOpenForRepair) {
 
 // ---- Time, environment, system -------------------------------------------
 
-class ScopedTz {
- public:
-  explicit ScopedTz(const char16_t* value) : saved_(plat::get_env("TZ")) {
-    plat::set_env("TZ", value);
-  }
-  ~ScopedTz() {
-    plat::set_env("TZ", saved_ ? *saved_ : u"");
-    plat::refresh_zone();
-  }
-
- private:
-  std::optional<std::u16string> saved_;
-};
-
 TEST_F(PlatformWin32Test, ZoneTextsFollowTz) {
   {
-    ScopedTz tz(u"EST5EDT");
+    test::ScopedTz tz(u"EST5EDT");
     const plat::ZoneInfo z = plat::refresh_zone();
     EXPECT_EQ(z.standard_name, "EST");
     EXPECT_EQ(z.daylight_name, "EDT");
@@ -268,7 +254,7 @@ TEST_F(PlatformWin32Test, ZoneTextsFollowTz) {
     EXPECT_TRUE(z.daylight);
   }
   {
-    ScopedTz tz(u"CET-1");
+    test::ScopedTz tz(u"CET-1");
     const plat::ZoneInfo z = plat::refresh_zone();
     EXPECT_EQ(z.standard_name, "CET");
     EXPECT_EQ(z.offset_seconds, -3600);

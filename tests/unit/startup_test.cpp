@@ -86,15 +86,12 @@ TEST_F(StartupTest, ZoneAbbreviationRule) {
 }
 
 TEST_F(StartupTest, ZoneAbbreviationComesFromThePlatformZone) {
-  auto saved = plat::get_env("TZ");
-  plat::set_env("TZ", u"ABCD5EFGH");
+  test::ScopedTz tz(u"ABCD5EFGH");
   EXPECT_STREQ(zone_abbreviation(), "ABC");
   EXPECT_STREQ(g_zone_abbrev, "ABC");
-  plat::set_env("TZ", u"EST5EDT");
+  tz.set(u"EST5EDT");
   init_environment();
   EXPECT_STREQ(g_zone_abbrev, "EST");
-  plat::set_env("TZ", saved ? *saved : u"UTC0");
-  plat::refresh_zone();
 }
 
 TEST_F(StartupTest, SettleInvertsImmediate) {
