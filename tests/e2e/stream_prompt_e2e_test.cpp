@@ -14,13 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char kPrompt[] =
-    "\nLine: 91 Source File: ..\\..\\..\\INCLUDE_U\\Dmp_fun_u Has encountered an Alt Data "
-    "Stream Read error"
-    "\n\nIf you want me to continue press 'Y' else anyting else aborts"
-    "\nIf you press Y, the -S, \"no alternate data stream option\" will be installed\n"
-    "Enter Y or anything els now ";
-
 class StreamPromptE2E : public testing::Test {
  protected:
   void SetUp() override {
@@ -45,7 +38,7 @@ TEST_F(StreamPromptE2E, AnyAnswerButUpperCaseYEndsTheRunWithStatus1) {
   for (const std::string answer : {"n", "y", ""}) {
     const auto r = run(answer);
     EXPECT_EQ(r.status, 1) << "answer '" << answer << "'";
-    EXPECT_EQ(r.out, kPrompt) << "answer '" << answer << "'";
+    EXPECT_EQ(r.out, test::kStreamReadPrompt) << "answer '" << answer << "'";
     EXPECT_FALSE(fs::exists(tmp.path() / "data/a.IP"));
     EXPECT_FALSE(fs::exists(tmp.path() / "data/sub/b.IP"));
   }
@@ -56,9 +49,9 @@ TEST_F(StreamPromptE2E, YGoesOnAndLaterErrorsOnlyBreakTheLine) {
   EXPECT_EQ(r.status, 0) << r.err;
   // Asked once, for the first directory; the second one's error is a line
   // break before its files.
-  EXPECT_EQ(r.out.find(kPrompt), 0u) << r.out;
-  EXPECT_EQ(r.out.find(kPrompt, 1), std::string::npos);
-  EXPECT_NE(r.out.find(std::string(kPrompt) + "\n\nInput file  "), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find(test::kStreamReadPrompt), 0u) << r.out;
+  EXPECT_EQ(r.out.find(test::kStreamReadPrompt, 1), std::string::npos);
+  EXPECT_NE(r.out.find(std::string(test::kStreamReadPrompt) + "\n\nInput file  "), std::string::npos) << r.out;
   EXPECT_TRUE(fs::exists(tmp.path() / "data/a.IP"));
   EXPECT_TRUE(fs::exists(tmp.path() / "data/sub/b.IP"));
 }

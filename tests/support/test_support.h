@@ -52,6 +52,14 @@ class ScopedCwd {
   std::filesystem::path saved_;
 };
 
+// The question asked when a named stream cannot be read, word for word.
+inline constexpr char kStreamReadPrompt[] =
+    "\nLine: 91 Source File: ..\\..\\..\\INCLUDE_U\\Dmp_fun_u Has encountered an Alt Data "
+    "Stream Read error"
+    "\n\nIf you want me to continue press 'Y' else anyting else aborts"
+    "\nIf you press Y, the -S, \"no alternate data stream option\" will be installed\n"
+    "Enter Y or anything els now ";
+
 // A path made full as the program makes it (the current directory in front).
 std::u16string full_path(const std::u16string& relative);
 

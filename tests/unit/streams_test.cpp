@@ -92,13 +92,6 @@ int scripted_key() {
   return g_key;
 }
 
-const char kPrompt[] =
-    "\nLine: 91 Source File: ..\\..\\..\\INCLUDE_U\\Dmp_fun_u Has encountered an Alt Data "
-    "Stream Read error"
-    "\n\nIf you want me to continue press 'Y' else anyting else aborts"
-    "\nIf you press Y, the -S, \"no alternate data stream option\" will be installed\n"
-    "Enter Y or anything els now ";
-
 class StreamsTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -187,7 +180,7 @@ TEST_F(StreamsTest, ReadErrorAnsweredYGoesOnWithoutThisObject) {
   ScriptedSource source({named(u":a:$DATA", 1), read_error(), named(u":b:$DATA", 1)});
   g_key = 'Y';
   EXPECT_EQ(read(source), 0);
-  EXPECT_EQ(out, kPrompt);
+  EXPECT_EQ(out, test::kStreamReadPrompt);
   EXPECT_EQ(g_stream_errors_ignored, 1);
   EXPECT_EQ(source.closes, 1);
 
@@ -211,7 +204,7 @@ TEST_F(StreamsTest, ReadErrorAnsweredOtherwiseEndsTheRunAsAborted) {
     } catch (const test::RunEnded& ended) {
       EXPECT_EQ(ended.status, exit_status::user_aborted) << "key " << key;
     }
-    EXPECT_EQ(out, kPrompt);
+    EXPECT_EQ(out, test::kStreamReadPrompt);
     EXPECT_EQ(g_stream_errors_ignored, 0);
   }
 }
