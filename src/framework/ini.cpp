@@ -150,7 +150,7 @@ void apply_ini_directive(const std::string& text, option_rec& options) {
 
   if (line.begins("COMMENT")) {
     options.comment = 1;
-    if (line.has_value) comment_text = line.wide_value();
+    if (line.has_value) set_comment_text(line.wide_value());
     return;
   }
 

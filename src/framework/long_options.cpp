@@ -150,7 +150,7 @@ int parse_long_option(const std::u16string& text, option_rec& options) {
       break;
     case row::com:
       options.comment = 1;
-      comment_text = value.substr(0, kCommentTextUnits - 1);
+      set_comment_text(value);
       break;
     case row::crc:
       options.crc = 1;

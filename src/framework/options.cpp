@@ -331,8 +331,7 @@ void process_letter(Scan& s) {
       end_run(exit_status::illegal_option);
     case u'A': option_attributes(s); break;
     case u'C':
-      // comment_text has room for kCommentTextUnits units with its end.
-      comment_text = s.take_value(false, true).substr(0, kCommentTextUnits - 1);
+      set_comment_text(s.take_value(false, true));
       g_options.comment = 1;
       break;
     case u'D': option_range(s); break;

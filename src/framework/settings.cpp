@@ -5,6 +5,10 @@
 option_rec g_options;
 
 std::u16string comment_text;
+
+void set_comment_text(const std::u16string& text) {
+  comment_text = text.substr(0, kCommentTextUnits - 1);
+}
 char delim_char = ' ';
 std::u16string output_path;
 std::u16string acct_path;

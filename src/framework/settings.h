@@ -83,6 +83,8 @@ inline constexpr size_t kCommentTextUnits = 260;   // comment_text, with its end
 
 // Companion values.
 extern std::u16string comment_text;
+// Stores a comment cut to comment_text's room (kCommentTextUnits with the end).
+void set_comment_text(const std::u16string& text);
 extern char delim_char;
 extern std::u16string output_path;
 extern std::u16string acct_path;
