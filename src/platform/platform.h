@@ -165,6 +165,15 @@ bool create_temp_beside(const std::u16string& target, File& file,
 // not written through).
 bool replace_file(const std::u16string& from, const std::u16string& to);
 bool remove_file(const std::u16string& path);
+// Every temporary that create_temp_beside names carries this marker and
+// then "PID-N": TARGET.~ipconv-PID-N, or .~ipconv-PID-N beside a target
+// whose name is near the length limit.
+inline constexpr char16_t kTempMarker[] = u".~ipconv-";
+// The process id in the name of one of our temporaries; nullopt for any
+// other name.
+std::optional<uint64_t> temp_name_owner(const std::u16string& name);
+// A process with this id runs on this machine.
+bool process_running(uint64_t pid);
 // Text of the last failed operation's system error.
 std::string last_error_text();
 

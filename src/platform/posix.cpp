@@ -631,7 +631,8 @@ bool create_temp_beside(const std::u16string& target, File& file,
                         std::u16string& temp_path) {
   file.close();
   static unsigned counter = 0;
-  std::string base = to_native(target) + ".~ipconv-" + std::to_string(getpid()) + "-";
+  const std::string marker = to_native(kTempMarker);
+  std::string base = to_native(target) + marker + std::to_string(getpid()) + "-";
   // A target whose name is near the file system's limit gets a short
   // temporary name in the same directory, so the rename stays one step.
   const std::string native_target = to_native(target);
@@ -640,7 +641,7 @@ bool create_temp_beside(const std::u16string& target, File& file,
       native_target.size() - (slash == std::string::npos ? 0 : slash + 1);
   if (name_length + 32 > NAME_MAX)
     base = native_target.substr(0, slash == std::string::npos ? 0 : slash + 1) +
-           ".~ipconv-" + std::to_string(getpid()) + "-";
+           marker + std::to_string(getpid()) + "-";
   for (int attempt = 0; attempt < 10000; ++attempt) {
     std::string name = base + std::to_string(counter++);
     int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -672,6 +673,12 @@ bool remove_file(const std::u16string& path) {
     return false;
   }
   return true;
+}
+
+bool process_running(uint64_t pid) {
+  if (pid == 0 || pid > static_cast<uint64_t>(INT_MAX)) return false;
+  // EPERM: it runs, under another user.
+  return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
 std::string last_error_text() { return strerror(g_last_errno); }

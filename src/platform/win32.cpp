@@ -417,13 +417,13 @@ bool open_read(const std::u16string& path, File& file) {
 bool create_temp_beside(const std::u16string& target, File& file, std::u16string& temp_path) {
   file.close();
   static unsigned counter = 0;
-  std::u16string base = target + u".~ipconv-";
+  std::u16string base = target + kTempMarker;
   // A target whose name is near the 255-unit limit of a name gets a short
   // temporary name in the same directory, so the rename stays one step.
   const size_t cut = target.find_last_of(u"\\/");
   const size_t name_units = target.size() - (cut == std::u16string::npos ? 0 : cut + 1);
   if (name_units + 32 > 255)
-    base = target.substr(0, cut == std::u16string::npos ? 0 : cut + 1) + u".~ipconv-";
+    base = target.substr(0, cut == std::u16string::npos ? 0 : cut + 1) + kTempMarker;
   const std::string pid = std::to_string(GetCurrentProcessId()) + "-";
   for (int attempt = 0; attempt < 10000; ++attempt) {
     const std::string tail = pid + std::to_string(counter++);
@@ -459,6 +459,16 @@ bool remove_file(const std::u16string& path) {
     return false;
   }
   return true;
+}
+
+bool process_running(uint64_t pid) {
+  if (pid == 0 || pid > 0xFFFFFFFFull) return false;
+  HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+  if (h == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;  // runs, not ours to see
+  DWORD code = 0;
+  const bool running = GetExitCodeProcess(h, &code) && code == STILL_ACTIVE;
+  CloseHandle(h);
+  return running;
 }
 
 std::string last_error_text() {

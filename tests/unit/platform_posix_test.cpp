@@ -296,6 +296,7 @@ TEST_F(PlatformPosixTest, ReplacingAnOutputReplacesALinkInsteadOfWritingThroughI
   std::u16string first_path;
   ASSERT_TRUE(plat::create_temp_beside(target, first, first_path));
   EXPECT_EQ(first_path.compare(0, target.size() + 9, target + u".~ipconv-"), 0);
+  EXPECT_EQ(plat::temp_name_owner(first_path), static_cast<uint64_t>(getpid()));
   // A name already taken is passed over, not truncated.
   const std::string taken = test::u8(first_path.substr(0, first_path.rfind(u'-') + 1)) +
                             std::to_string(std::stoul(test::u8(
@@ -317,6 +318,15 @@ TEST_F(PlatformPosixTest, ReplacingAnOutputReplacesALinkInsteadOfWritingThroughI
   EXPECT_EQ(test::read_file(tmp.path() / "out.IP"), "new");
   EXPECT_EQ(test::read_file(victim), "keep me");
   EXPECT_FALSE(plat::exists(first_path));
+}
+
+TEST(TempNames, OnlyOurTemporaryNamesHaveAnOwner) {
+  EXPECT_EQ(plat::temp_name_owner(u"a.IP.~ipconv-123-0"), 123u);
+  EXPECT_EQ(plat::temp_name_owner(u".~ipconv-7-42"), 7u);
+  for (const char16_t* other : {u"a.IP", u"a.~ipconv-12", u"a.~ipconv-12-", u"a.~ipconv--1",
+                                u"a.~ipconv-x-1", u"a.~ipconv-1-2.IP", u"a.~IPCONV-1-2"})
+    EXPECT_FALSE(plat::temp_name_owner(other)) << test::u8(other);
+  EXPECT_TRUE(plat::process_running(static_cast<uint64_t>(getpid())));
 }
 
 TEST_F(PlatformPosixTest, OpenReadRefusesWhatIsNotARegularFile) {
