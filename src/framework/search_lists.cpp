@@ -7,6 +7,7 @@
 
 std::vector<std::u16string> search_dirs;
 std::vector<std::u16string> type_list;
+std::vector<FileArgument> file_arguments;
 
 namespace {
 // The lists keep their closing empty slot, so 79 entries fit.
@@ -35,6 +36,11 @@ void add_search_arg(const std::u16string& text) {
   const size_t dot = file_name.rfind(u'.');
   const size_t name_part = dot == std::u16string::npos ? file_name.size() : dot;
   if (name_part > 0) add_file_type(file_name);
+
+  for (const auto& argument : file_arguments)
+    if (argument.text == text) return;
+  file_arguments.push_back(
+      {text, plat::long_path_prefix() + directory, name_part > 0 ? file_name : u""});
 }
 
 void add_search_dir(const std::u16string& text) {
@@ -60,4 +66,5 @@ void add_file_type(const std::u16string& text) {
 void reset_search_lists() {
   search_dirs.clear();
   type_list.clear();
+  file_arguments.clear();
 }

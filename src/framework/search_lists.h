@@ -11,6 +11,16 @@ extern std::vector<std::u16string> search_dirs;
 // Patterns as given; every pattern is searched in every directory.
 extern std::vector<std::u16string> type_list;
 
+// What one file argument of the command line added, so that an argument
+// that found nothing can be named after the walk.
+struct FileArgument {
+  std::u16string text;       // as the user typed it
+  std::u16string directory;  // the directory it names or lies in: prefix,
+                             // full path, trailing separator
+  std::u16string pattern;    // empty when the argument names a directory
+};
+extern std::vector<FileArgument> file_arguments;
+
 void add_search_arg(const std::u16string& text);
 void add_search_dir(const std::u16string& text);
 void add_file_type(const std::u16string& text);

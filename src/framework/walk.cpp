@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 #include <vector>
 
 #include "framework/search_lists.h"
@@ -21,8 +22,19 @@ int32_t g_lines_listed = 0;
 std::u16string g_searchstr;
 std::u16string g_patternstr;
 std::u16string g_streampath;
+int g_walk_status = 0;
+int64_t g_run_started = 0;
+std::vector<bool> g_type_matched;
 
 namespace {
+
+// Directories already named as unsearchable, and leftovers already noted:
+// each is named once, however many patterns meet it.
+std::vector<std::u16string> g_unsearchable;
+std::set<std::u16string> g_leftovers_noted;
+
+constexpr int64_t kEpochDelta = 11644473600LL;  // 1601-01-01 to 1970-01-01
+constexpr uint64_t kStampsPerSecond = 10000000;
 
 // Directories on the walk's current path: a link back to one of them would
 // otherwise make the walk go round for ever.
@@ -38,6 +50,55 @@ void list_streams_of(const std::u16string& path) {
   g_streampath = path;
   const int count = read_streams();
   if (count > 0) list_streams(count);
+}
+
+std::u16string without_prefix(const std::u16string& path) {
+  return path.substr(std::min(path.size(), plat::long_path_prefix().size()));
+}
+
+std::string shown(const std::u16string& path) { return plat::to_native(without_prefix(path)); }
+
+bool is_unsearchable(const std::u16string& directory) {
+  for (const auto& d : g_unsearchable)
+    if (plat::same_dir_name(d, directory)) return true;
+  return false;
+}
+
+// Called right after the failed search, whose reason is still at hand.
+void note_unsearchable(const std::u16string& directory) {
+  if (g_counting != 0 || is_unsearchable(directory)) return;
+  const std::string reason = plat::last_error_text();
+  g_unsearchable.push_back(directory);
+  // Named without its trailing separator, unless it is a root.
+  std::u16string name = without_prefix(directory);
+  if (name.size() > 1 && plat::is_separator(name.back()) && name[name.size() - 2] != u':')
+    name.pop_back();
+  std::fprintf(stderr, "\nCan't search directory %s: %s\n", plat::to_native(name).c_str(),
+               reason.c_str());
+  g_walk_status = 2;
+}
+
+// One of our own temporary files. Converting it would turn part of an
+// output into a .IP of its own, so it is never handed over. One whose owner
+// still runs is being written: left alone without a word. A leftover is
+// removed only when it is proven stale: owner gone and last written before
+// this run began; otherwise it is named and left.
+void pass_over_temporary(const std::u16string& directory, const std::u16string& name,
+                         uint64_t owner) {
+  if (g_counting != 0 || plat::process_running(owner)) return;
+  const std::u16string path = directory + name;
+  if (!g_leftovers_noted.insert(path).second) return;
+  bool removed = false;
+  if (g_run_started > 0) {
+    const uint64_t started = static_cast<uint64_t>(g_run_started + kEpochDelta) * kStampsPerSecond;
+    const auto stamps = plat::object_stamps(path);
+    if (stamps && stamps->last_write != 0 && stamps->last_write < started)
+      removed = plat::remove_file(path);
+  }
+  std::fprintf(stderr,
+               removed ? "\nRemoved leftover temporary file %s\n"
+                       : "\nPassed over leftover temporary file %s\n",
+               shown(path).c_str());
 }
 
 bool progress_count_shown() {
@@ -64,7 +125,10 @@ void walk_dir(const std::u16string& directory) {
   {
     plat::DirSearch search;
     plat::FindData entry;
-    if (!search.start(g_searchstr, entry, /*details=*/false)) return;
+    if (!search.start(g_searchstr, entry, /*details=*/false)) {
+      if (search.unreadable()) note_unsearchable(directory);
+      return;
+    }
     if (identity) g_walk_path.push_back(*identity);
 
     if (g_volume_type == 2 && g_counting == 0 && g_options.streams != 0 && entry.name == u".") {
@@ -93,9 +157,7 @@ void walk_dir(const std::u16string& directory) {
   if (progress_count_shown())
     count_chars = std::fprintf(stderr, " %6ld ", static_cast<long>(g_lines_listed));
   if (g_options.output != 0) {
-    const std::u16string shown =
-        directory.substr(std::min(directory.size(), plat::long_path_prefix().size()));
-    const std::u16string part = shown.substr(0, kProgressDirUnits);
+    const std::u16string part = without_prefix(directory).substr(0, kProgressDirUnits);
     plat::write_text(stderr, part);
     std::fputc(' ', stderr);
     dir_chars = static_cast<int>(part.size()) + 1;
@@ -108,12 +170,18 @@ void walk_dir(const std::u16string& directory) {
 }
 
 void scan_dir_files(const std::u16string& directory) {
-  for (const auto& pattern : type_list) {
+  if (g_type_matched.size() < type_list.size()) g_type_matched.resize(type_list.size());
+  for (size_t index = 0; index < type_list.size(); ++index) {
+    const std::u16string& pattern = type_list[index];
     if (pattern.empty() || pattern[0] == u'-') break;
     g_patternstr = directory + pattern;
     plat::DirSearch search;
     plat::FindData entry;
-    if (!search.start(g_patternstr, entry, /*details=*/g_counting != 0)) continue;
+    if (!search.start(g_patternstr, entry, /*details=*/g_counting != 0)) {
+      if (!search.unreadable()) continue;
+      note_unsearchable(directory);  // every other pattern would fail the same way
+      break;
+    }
     do {
       // A key press holds the walk until the user answers it.
       if (plat::key_waiting()) std::getchar();
@@ -122,6 +190,12 @@ void scan_dir_files(const std::u16string& directory) {
           g_options.recurse == 0 && !is_dot_name(entry.name))
         list_streams_of(directory + entry.name);
       if (directory_entry) continue;
+      // Found, even if passed over below: the argument named something.
+      g_type_matched[index] = true;
+      if (const auto owner = plat::temp_name_owner(entry.name)) {
+        pass_over_temporary(directory, entry.name, *owner);
+        continue;
+      }
       if (g_counting != 0) {
         ++g_files_counted;
         g_bytes_counted += static_cast<int64_t>(entry.size);
@@ -133,6 +207,37 @@ void scan_dir_files(const std::u16string& directory) {
       if (g_options.exclude != 0 && is_excluded(entry.name) == 1) continue;
       process_file(&entry.name, directory);
     } while (search.next(entry));
+  }
+}
+
+void report_unmatched_arguments() {
+  // Patterns past the end of the list were never searched.
+  size_t searched = 0;
+  while (searched < type_list.size() && !type_list[searched].empty() &&
+         type_list[searched][0] != u'-')
+    ++searched;
+  for (const auto& argument : file_arguments) {
+    // Already named, with the reason it could not be searched.
+    if (is_unsearchable(argument.directory)) continue;
+    const std::string text = plat::to_native(argument.text);
+    if (argument.pattern.empty()) {
+      if (plat::is_directory(argument.directory)) continue;
+      std::fprintf(stderr, "\nNo such directory: %s\n", text.c_str());
+      g_walk_status = 2;
+      continue;
+    }
+    const auto end = type_list.begin() + static_cast<std::ptrdiff_t>(searched);
+    const auto at = std::find(type_list.begin(), end, argument.pattern);
+    if (at == end) continue;
+    const size_t index = static_cast<size_t>(at - type_list.begin());
+    if (index < g_type_matched.size() && g_type_matched[index]) continue;
+    if (argument.pattern.find_first_of(u"*?") != std::u16string::npos) {
+      // A pattern that matches nothing is no error: the run converted nothing.
+      std::fprintf(stderr, "\nNo file matches %s\n", text.c_str());
+    } else {
+      std::fprintf(stderr, "\nNo such file: %s\n", text.c_str());
+      g_walk_status = 2;
+    }
   }
 }
 
@@ -166,4 +271,9 @@ void reset_walk_state() {
   g_patternstr.clear();
   g_streampath.clear();
   g_walk_path.clear();
+  g_walk_status = 0;
+  g_run_started = 0;
+  g_type_matched.clear();
+  g_unsearchable.clear();
+  g_leftovers_noted.clear();
 }

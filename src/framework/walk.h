@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -16,6 +17,15 @@ extern std::u16string g_searchstr;
 extern std::u16string g_patternstr;
 extern std::u16string g_streampath;
 
+// The walk's own share of the exit status: 2 once a directory could not
+// be searched or a named file or directory was not found, else 0.
+extern int g_walk_status;
+// When the run started (seconds since 1970): a leftover temporary file
+// last written before it can be removed. 0: none is removed.
+extern int64_t g_run_started;
+// Per entry of type_list: it matched a file in some directory walked.
+extern std::vector<bool> g_type_matched;
+
 void walk_dir(const std::u16string& directory);
 void scan_dir_files(const std::u16string& directory);
 int is_excluded(const std::u16string& name);
@@ -23,5 +33,8 @@ int is_excluded(const std::u16string& name);
 // `data`), 1 when nothing was found.
 int find_by_wildcard(plat::FindData& data, const std::u16string& wanted);
 void erase_console(int count);
+// After the conversion pass: one note on standard error for every file
+// argument that found nothing.
+void report_unmatched_arguments();
 
 void reset_walk_state();

@@ -89,6 +89,7 @@ exit_status run_program(const std::vector<std::u16string>& args) {
     std::fflush(nullptr);
     return exit_status::illegal_option;
   }
+  g_run_started = plat::now_seconds();
   init_buffers();
   init_environment();
   init_program_defaults();
@@ -121,9 +122,10 @@ exit_status run_program(const std::vector<std::u16string>& args) {
 
   g_counting = 0;
   walk_search_dirs();
+  report_unmatched_arguments();
   std::fflush(nullptr);
 
   if (g_conversion_status == 3) return exit_status::output_file;
-  if (g_conversion_status == 2) return exit_status::input_file;
+  if (g_conversion_status == 2 || g_walk_status == 2) return exit_status::input_file;
   return exit_status::normal_exit;
 }

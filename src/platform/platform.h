@@ -107,6 +107,10 @@ class DirSearch {
   // A pattern without wildcards is looked up directly first.
   bool start(const std::u16string& search_string, FindData& first,
              bool details = true);
+  // After a start that returned false: true when the directory exists but
+  // could not be read or searched (reason in last_error_text()); false
+  // when it does not exist or nothing in it matched.
+  bool unreadable() const { return unreadable_; }
   bool next(FindData& entry) {
     if (next_ >= found_.size()) return false;
     entry = std::move(found_[next_++]);
@@ -118,6 +122,8 @@ class DirSearch {
   }
 
  private:
+  bool unreadable_ = false;
+
   // The whole listing is taken when the search starts: no handle stays
   // open while the caller descends, and files the caller creates meanwhile
   // (its outputs) do not turn up in it.

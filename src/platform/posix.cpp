@@ -467,6 +467,7 @@ bool has_wildcard(const std::u16string& pattern) {
 bool DirSearch::start(const std::u16string& search_string, FindData& first,
                       bool details) {
   close();
+  unreadable_ = false;
   const size_t cut = search_string.rfind(u'/');
   std::u16string dir, pattern;
   if (cut == std::u16string::npos) {
@@ -482,6 +483,15 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
   const int fd = open(native_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
     remember_error();
+    unreadable_ = errno != ENOENT && errno != ENOTDIR;
+    return false;
+  }
+  // A directory that can be listed but not searched gives names that
+  // cannot be opened: it counts as unreadable.
+  if (faccessat(fd, ".", X_OK, AT_EACCESS) != 0) {
+    remember_error();
+    unreadable_ = true;
+    ::close(fd);
     return false;
   }
 
@@ -507,6 +517,7 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
   DIR* d = fdopendir(fd);  // owns fd from here on
   if (d == nullptr) {
     remember_error();
+    unreadable_ = true;
     ::close(fd);
     return false;
   }

@@ -318,11 +318,23 @@ std::u16string upper_key(const std::u16string& name) {
 // another system's file system) is the same.
 bool DirSearch::start(const std::u16string& search_string, FindData& first, bool /*details*/) {
   close();
+  unreadable_ = false;
   WIN32_FIND_DATAW w;
   HANDLE h = FindFirstFileExW(wide(search_string), FindExInfoBasic, &w, FindExSearchNameMatch,
                               nullptr, FIND_FIRST_EX_LARGE_FETCH);
   if (h == INVALID_HANDLE_VALUE) {
     remember_error();
+    // Everything but a missing directory or an empty match means the
+    // directory is there and refused us (ERROR_ACCESS_DENIED and the like).
+    switch (g_last_error) {
+      case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: case ERROR_NO_MORE_FILES:
+      case ERROR_INVALID_NAME: case ERROR_DIRECTORY: case ERROR_BAD_PATHNAME:
+      case ERROR_INVALID_DRIVE: case ERROR_NOT_READY: case ERROR_BAD_NETPATH:
+      case ERROR_BAD_NET_NAME:
+        break;
+      default:
+        unreadable_ = true;
+    }
     return false;
   }
   std::vector<FindData> dots;

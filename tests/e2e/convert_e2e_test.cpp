@@ -1,10 +1,23 @@
 // The built program over real directories: outputs, reports, statuses.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "support/run_program.h"
 #include "support/test_support.h"
+
+extern char** environ;
 
 namespace fs = std::filesystem;
 using test::read_file;
@@ -14,8 +27,7 @@ namespace {
 
 class ConvertE2E : public testing::Test {
  protected:
-  test::RunResult run(const std::vector<std::string>& args) {
-    test::RunOptions options;
+  test::RunResult run(const std::vector<std::string>& args, test::RunOptions options = {}) {
     options.cwd = tmp.path();
     options.unset_env = {"ACCT", "SILENT", "RESET"};
     return run_program(args, options);
@@ -137,6 +149,178 @@ TEST_F(ConvertE2E, MissingDirectoryConvertsNothingWithStatus0) {
   const auto r = run({"absent/*.csv"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "");
+}
+
+TEST_F(ConvertE2E, FileArgumentsThatFindNothingAreNamed) {
+  tmp.write("logs/a.csv", "1\n");
+  tmp.write("logs/a.IP", "old\n");
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> notes;
+    int status;
+  };
+  const Case cases[] = {
+      {{"logs/aa.csv"}, {"No such file: logs/aa.csv"}, 2},
+      {{"nosuchdir/"}, {"No such directory: nosuchdir/"}, 2},
+      {{"logs/*.xyz"}, {"No file matches logs/*.xyz"}, 0},
+      {{"logs/a.csv", "logs/*.xyz"}, {"No file matches logs/*.xyz"}, 0},
+      // Every pattern is searched in every directory: a.csv is found in logs.
+      {{"other/a.csv", "logs/"}, {}, 0},
+      // Skipped as its own output is still found.
+      {{"logs/a.IP"}, {}, 0},
+  };
+  for (const auto& c : cases) {
+    const auto r = run(c.args);
+    std::vector<std::string> notes;
+    std::istringstream lines(r.err);
+    for (std::string line; std::getline(lines, line);)
+      if (line.rfind("No ", 0) == 0) notes.push_back(line);
+    EXPECT_EQ(notes, c.notes) << c.args[0];
+    EXPECT_EQ(r.status, c.status) << c.args[0];
+  }
+  EXPECT_TRUE(fs::exists(tmp.path() / "logs/a.IP"));
+}
+
+TEST_F(ConvertE2E, LeftoverTemporaryFilesAreNotedNeverConverted) {
+  tmp.write("d/x.txt", "1\n");
+  // 999999999 is no running process on either platform.
+  const fs::path stale = tmp.write("d/a.IP.~ipconv-999999999-1", "part");
+  const fs::path fresh = tmp.write("d/.~ipconv-999999999-2", "part");
+  const auto now = fs::file_time_type::clock::now();
+  fs::last_write_time(stale, now - std::chrono::hours(1));
+  fs::last_write_time(fresh, now + std::chrono::hours(1));
+  const auto r = run({"d"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const fs::path base = fs::canonical(tmp.path());
+  EXPECT_NE(r.err.find("\nRemoved leftover temporary file " +
+                       test::shown_path(base / "d/a.IP.~ipconv-999999999-1") + "\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("\nPassed over leftover temporary file " +
+                       test::shown_path(base / "d/.~ipconv-999999999-2") + "\n"),
+            std::string::npos)
+      << r.err;
+  std::set<std::string> left;
+  for (const auto& entry : fs::directory_iterator(tmp.path() / "d"))
+    left.insert(entry.path().filename().string());
+  EXPECT_EQ(left, (std::set<std::string>{"x.txt", "x.IP", ".~ipconv-999999999-2"}));
+}
+
+// Starts the program with its standard output into a pipe that nobody reads
+// yet: once the pipe is full, the run holds in the middle of a file, its
+// output not yet in place. Returns the pid; `out` is the pipe's read end.
+pid_t start_held(const std::vector<std::string>& args, const fs::path& cwd, int& out) {
+  std::vector<std::string> words;
+  if (const char* runner = std::getenv("IPCONV_RUNNER"); runner && *runner) {
+    std::istringstream split(runner);
+    for (std::string w; split >> w;) words.push_back(w);
+  }
+  words.push_back(test::program_under_test());
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  int fds[2];
+  if (pipe(fds) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  posix_spawn_file_actions_addclose(&actions, fds[0]);
+  posix_spawn_file_actions_addclose(&actions, fds[1]);
+  posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  out = fds[0];
+  return pid;
+}
+
+TEST_F(ConvertE2E, TwoRunsTogetherConvertOnlyInputs) {
+  // .log and .txt names sort after their temporaries (A.IP.~ before A.LOG);
+  // the long directory name fills the first run's pipe after a few files.
+  const std::string dir = "t/" + std::string(150, 'd');
+  std::set<std::string> inputs;
+  for (int i = 0; i < 400; ++i) {
+    const std::string name = "f" + std::to_string(i) + (i % 2 ? ".log" : ".txt");
+    tmp.write(dir + "/" + name, std::to_string(i) + "\n");
+    inputs.insert(name);
+  }
+  // The first run holds on its full pipe in the middle of a file while the
+  // second run lists the directory and meets its temporary file.
+  int held_out = -1;
+  const pid_t held = start_held({"t", "-S"}, tmp.path(), held_out);
+  ASSERT_GT(held, 0);
+  pollfd full{held_out, POLLIN, 0};
+  ASSERT_EQ(poll(&full, 1, 30000), 1);
+  if (!test::running_under_wine()) {
+    // Blocked in its write: the only wait of a run over small files.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (;;) {
+      std::ifstream stat("/proc/" + std::to_string(held) + "/stat");
+      std::string text((std::istreambuf_iterator<char>(stat)), {});
+      const size_t paren = text.rfind(')');
+      if (paren != std::string::npos && paren + 2 < text.size() && text[paren + 2] == 'S') break;
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+      std::this_thread::yield();
+    }
+  }
+  const auto second = run({"t"});
+  std::string drained;
+  char buffer[65536];
+  for (ssize_t n; (n = read(held_out, buffer, sizeof buffer)) > 0;) drained.append(buffer, n);
+  close(held_out);
+  int wstatus = 0;
+  waitpid(held, &wstatus, 0);
+  EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0);
+  EXPECT_EQ(second.status, 0) << second.err;
+
+  std::set<std::string> left;
+  for (const auto& entry : fs::directory_iterator(tmp.path() / dir)) {
+    const std::string name = entry.path().filename().string();
+    left.insert(name);
+    if (name.ends_with(".IP")) {
+      const std::string number = name.substr(1, name.size() - 4);
+      char hex[9];
+      std::snprintf(hex, sizeof hex, "%08X", std::stoi(number));
+      EXPECT_EQ(read_file(entry.path()),
+                test::program_text(number + "|Hex|" + hex + "|IP-decimal|0.0." +
+                                   std::to_string(std::stoi(number) >> 8) + "." +
+                                   std::to_string(std::stoi(number) & 255) + "\n"))
+          << name;
+    }
+  }
+  std::set<std::string> wanted = inputs;
+  for (const auto& name : inputs) wanted.insert(name.substr(0, name.find('.')) + ".IP");
+  EXPECT_EQ(left, wanted);
+}
+
+TEST_F(ConvertE2E, DirectoriesThatCannotBeSearchedAreNamedAndTheRestConverted) {
+  if (test::running_under_wine()) GTEST_SKIP() << "Wine runs the program as root here: no permission refuses it";
+  tmp.write("d/a.txt", "1\n");
+  tmp.write("d/sub/s.txt", "2\n");
+  tmp.write("d/deny/x.txt", "3\n");
+  tmp.write("d/listonly/y.txt", "4\n");
+  tmp.write("locked/z.txt", "5\n");
+  using fs::perms;
+  for (const char* writable : {"d", "d/sub"}) fs::permissions(tmp.path() / writable, perms::all);
+  for (const char* closed : {"d/deny", "locked"}) fs::permissions(tmp.path() / closed, perms::none);
+  fs::permissions(tmp.path() / "d/listonly", perms::owner_read | perms::group_read | perms::others_read);
+  test::RunOptions options;
+  options.run_as_nobody = true;
+  const auto r = run({"locked", "d"}, options);
+  for (const char* dir : {"d/deny", "d/listonly", "locked"})
+    fs::permissions(tmp.path() / dir, perms::owner_all);
+  EXPECT_EQ(r.status, 2) << r.err;
+  const fs::path base = fs::canonical(tmp.path());
+  for (const char* dir : {"d/deny", "d/listonly", "locked"}) {
+    const std::string note = "\nCan't search directory " + (base / dir).string() + ": Permission denied\n";
+    const size_t at = r.err.find(note);
+    EXPECT_NE(at, std::string::npos) << dir << "\n" << r.err;
+    EXPECT_EQ(r.err.find(note, at + 1), std::string::npos) << "named twice: " << dir;
+  }
+  EXPECT_TRUE(fs::exists(tmp.path() / "d/a.IP"));
+  EXPECT_TRUE(fs::exists(tmp.path() / "d/sub/s.IP"));
 }
 
 }  // namespace

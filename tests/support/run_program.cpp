@@ -80,6 +80,9 @@ RunResult run_program(const std::vector<std::string>& args, const RunOptions& op
                                " && trap '' XFSZ && exec \"$@\"";
     argv_text.insert(argv_text.begin(), {"/bin/sh", "-c", script, "sh"});
   }
+  if (options.run_as_nobody && geteuid() == 0)
+    argv_text.insert(argv_text.begin(),
+                     {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
 
   std::vector<std::string> env_text;
   for (char** e = environ; *e; ++e) {

@@ -31,6 +31,10 @@ struct RunOptions {
   // When set, the program runs with this file-size limit (a multiple of
   // 512 bytes) and with SIGXFSZ ignored, so that a write past it fails.
   long file_size_limit_bytes = -1;
+  // When the tests run as root, the program runs as the user nobody, so
+  // that permissions refuse it what they refuse a user (the directories it
+  // must write to have to be writable by everyone then).
+  bool run_as_nobody = false;
 };
 
 // The program under test (IPCONV_PROGRAM) and its runner (IPCONV_RUNNER).

@@ -108,6 +108,23 @@ TEST_F(PlatformPosixTest, PatternsIgnoreCaseAndStarDotStarTakesNamesWithoutDot) 
   EXPECT_FALSE(find("missing-dir/*.*"));
 }
 
+TEST_F(PlatformPosixTest, OnlyADirectoryThatRefusesUsIsUnreadable) {
+  tmp.write("d/a.txt", "x");
+  fs::create_directory_symlink(tmp.path() / "loop", tmp.path() / "loop");
+  struct Case {
+    const char* search;
+    bool unreadable;
+  };
+  // A link loop refuses even root, as permissions refuse a user.
+  for (const Case& c : {Case{"d/*.log", false}, Case{"missing/*.*", false},
+                        Case{"d/a.txt/*.*", false}, Case{"loop/*.*", true}}) {
+    plat::DirSearch s;
+    plat::FindData data;
+    EXPECT_FALSE(s.start(in_tmp(c.search), data)) << c.search;
+    EXPECT_EQ(s.unreadable(), c.unreadable) << c.search;
+  }
+}
+
 TEST_F(PlatformPosixTest, PlainNameIsFoundAlsoInAnotherCase) {
   tmp.write("Exact.txt", "12345");
   auto exact = find("Exact.txt");

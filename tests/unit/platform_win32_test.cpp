@@ -134,6 +134,16 @@ TEST_F(PlatformWin32Test, ListsDotsFirstThenByUpperCasedNames) {
   EXPECT_EQ(names("none*"), Names{});
 }
 
+TEST_F(PlatformWin32Test, MissingDirectoryAndNoMatchAreNotUnreadable) {
+  tmp.write("d/a.txt", "x");
+  for (const char* search : {"d\\*.log", "missing\\*.*", "d\\a.txt\\*.*"}) {
+    plat::DirSearch s;
+    plat::FindData data;
+    EXPECT_FALSE(s.start(in_tmp(search), data)) << search;
+    EXPECT_FALSE(s.unreadable()) << search;
+  }
+}
+
 TEST_F(PlatformWin32Test, EntriesCarryAttributesSizesAndStamps) {
   tmp.write("f.bin", std::string(1234, 'z'));
   fs::create_directory(tmp.path() / "sub");
