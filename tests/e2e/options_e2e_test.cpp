@@ -36,6 +36,30 @@ TEST(OptionsE2E, HelpRequestEndsWithStatus5) {
   EXPECT_NE(r.err.find(kHelpStart), std::string::npos);
 }
 
+TEST(OptionsE2E, HelpRequestsAreAnsweredBeforeAnythingIsWritten) {
+  for (const char* request : {"--help", "--HELP", "/?"}) {
+    test::TempDir dir;
+    dir.write("a.txt", "3139666412\n");
+    test::RunOptions options;
+    options.env.push_back({"ACCT", "on"});
+    auto r = run_in(dir, {request}, options);
+    EXPECT_EQ(r.status, 5) << request << r.out << r.err;
+    EXPECT_NE(r.out.find(kUsageLine), std::string::npos) << request;
+    EXPECT_NE(r.err.find(kHelpStart), std::string::npos) << request;
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "a.IP")) << request;
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "ACCT-ING")) << request;
+  }
+}
+
+TEST(OptionsE2E, VersionPrintsTheProjectVersionAndConvertsNothing) {
+  test::TempDir dir;
+  dir.write("a.txt", "3139666412\n");
+  auto r = run_in(dir, {"--version"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "ipconv " IPCONV_VERSION "\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "a.IP"));
+}
+
 TEST(OptionsE2E, ValueMissingAtTheEndEndsWithUsage) {
   test::TempDir dir;
   for (const char* letter : {"-w", "-o", "-x"}) {
