@@ -470,10 +470,15 @@ void parse_options(const std::vector<std::u16string>& args) {
   size_t i = 1;
   for (; i < args.size() && !begins_option_group(args[i]); ++i)
     add_search_arg(args[i]);
+  const size_t file_args = i - 1;
 
   for (; i < args.size(); ++i) {
     if (!begins_option_group(args[i])) {
       write_extra_item(args[i]);
+      // Without a file argument the run would convert the current
+      // directory instead of what was typed: most likely a file named
+      // after the options.
+      if (file_args == 0) end_run(exit_status::illegal_option);
       break;
     }
     if (args[i] == u"-.ini") {

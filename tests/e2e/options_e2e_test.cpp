@@ -97,6 +97,18 @@ TEST(OptionsE2E, ExtraItemIsReportedAndTheRunGoesOn) {
   EXPECT_TRUE(std::filesystem::exists(dir.path() / "a.IP"));
 }
 
+TEST(OptionsE2E, ExtraItemWithoutFileArgumentEndsWithStatus5AndConvertsNothing) {
+  test::TempDir dir;
+  dir.write("data.csv", "3139666412\n");
+  auto r = run_in(dir, {"-v", "data.csv"});
+  EXPECT_EQ(r.status, 5) << r.out << r.err;
+  EXPECT_NE(r.out.find("\nThere appears to be an extra or eroneous item \"data.csv\"\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find("\nStarted "), std::string::npos) << r.out;  // no run header either
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "data.IP"));
+}
+
 TEST(OptionsE2E, OutputOptionNamesTheFullPath) {
   test::TempDir dir;
   auto r = run_in(dir, {"-o", "run.txt"});

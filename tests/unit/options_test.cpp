@@ -563,6 +563,15 @@ TEST_F(OptionsTest, HelpAndVersionRequestsAreAnsweredBeforeAnythingElse) {
   }
 }
 
+TEST_F(OptionsTest, ExtraItemWithoutFileArgumentEndsTheRun) {
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(parse_ending({"-v", "-1", "acct.txt", "data.csv"}), exit_status::illegal_option);
+  EXPECT_NE(testing::internal::GetCapturedStdout().find(
+                "\nThere appears to be an extra or eroneous item \"data.csv\"\n"),
+            std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() / "acct.txt"));  // parsing did not finish
+}
+
 TEST_F(OptionsTest, LongOptionTakesTheRestOfTheGroup) {
   parse({"-r-VAR"});
   EXPECT_EQ(g_options.recurse, 0);
