@@ -279,7 +279,9 @@ int parse_long_option(const std::u16string& text, option_rec& options) {
       options.width = read_int32(value);
       break;
     case row::ver:
-      options.quiet = on_off;
+      // VERBOSE: on (also bare, as the INI directive on sight) means
+      // quiet off.
+      options.quiet = on_off ? 0 : 1;
       break;
   }
   return 0;

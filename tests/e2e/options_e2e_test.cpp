@@ -60,6 +60,18 @@ TEST(OptionsE2E, VersionPrintsTheProjectVersionAndConvertsNothing) {
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "a.IP"));
 }
 
+TEST(OptionsE2E, VerboseLongOptionShowsTheRunHeaderAndVerOffHidesIt) {
+  test::TempDir dir;
+  dir.write("d/a.txt", "3139666412\n");
+  auto verbose = run_in(dir, {"d", "--VERBOSE", "-.ini"});
+  EXPECT_EQ(verbose.status, 0) << verbose.err;
+  EXPECT_NE(verbose.out.find("\nStarted "), std::string::npos) << verbose.out;
+  auto quiet = run_in(dir, {"d", "-v", "--VER=OFF", "-.ini"});
+  EXPECT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_EQ(quiet.out.find("\nStarted "), std::string::npos) << quiet.out;
+  EXPECT_NE(quiet.out.find("Input file"), std::string::npos) << quiet.out;
+}
+
 TEST(OptionsE2E, ValueMissingAtTheEndEndsWithUsage) {
   test::TempDir dir;
   for (const char* letter : {"-w", "-o", "-x"}) {
