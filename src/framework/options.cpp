@@ -70,11 +70,6 @@ struct Scan {
 };
 
 
-void close_acct_file() {
-  if (acct_file) std::fclose(acct_file);
-  acct_file = nullptr;
-}
-
 void option_acct(Scan& s) {
   if (s.plus() && s.j == 1) {
     g_options.accounting = 0;
@@ -319,6 +314,11 @@ void option_name_width(Scan& s, int32_t& flag) {
 
 [[noreturn]] void answer_version() {
   show_version();
+  std::string reason;
+  if (!stream_written(stdout, reason)) {
+    std::fprintf(stderr, "\nError writing standard output: %s\n", reason.c_str());
+    end_run(exit_status::output_file);
+  }
   end_run(exit_status::normal_exit);
 }
 

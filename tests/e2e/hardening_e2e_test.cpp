@@ -121,6 +121,38 @@ TEST_F(HardeningE2E, FullFileSystemKeepsTheEarlierOutputAndGivesStatus3) {
   EXPECT_EQ(leftovers(tmp.path() / "small"), std::vector<std::string>{});
 }
 
+TEST_F(HardeningE2E, AccountingOrOutputFileOnAFullFileSystemGivesStatus3) {
+  if (test::running_under_wine()) GTEST_SKIP() << "a POSIX file system";
+  SmallFileSystem small(tmp.path() / "small", "64k");
+  if (!small.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  std::ofstream(tmp.path() / "small/fill") << repeated("x", 1024 * 1024);  // fills it up
+  tmp.write("d/a.txt", "2\n");
+  const struct {
+    const char* letter;
+    const char* name;
+    const char* message;
+  } cases[] = {{"-1", "acct.txt", "\nError writing accounting file "},
+               {"-o", "out.txt", "\nError writing output file "}};
+  for (const auto& c : cases) {
+    const auto r = run({"d", "-v", c.letter, "small/" + std::string(c.name), "-.ini"});
+    EXPECT_EQ(r.status, 3) << c.letter << r.err;
+    EXPECT_NE(r.err.find(c.message + base() + "/small/" + c.name + ": "), std::string::npos)
+        << r.err;
+    // The conversion itself is not harmed.
+    EXPECT_EQ(read_file(tmp.path() / "d/a.IP"), converted("2", "00000002|IP-decimal|0.0.0.2"));
+  }
+}
+
+TEST_F(HardeningE2E, StandardOutputThatCannotBeWrittenGivesStatus3) {
+  tmp.write("d/a.txt", "2\n");
+  test::RunOptions options;
+  options.stdout_path = "/dev/full";
+  const auto r = run({"d"}, options);
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("\nError writing standard output: "), std::string::npos) << r.err;
+  EXPECT_EQ(read_file(tmp.path() / "d/a.IP"), converted("2", "00000002|IP-decimal|0.0.0.2"));
+}
+
 // ---- Inputs that vanish or cannot be read --------------------------------
 
 TEST_F(HardeningE2E, InputsChangedBetweenTheWalkAndTheirConversion) {
