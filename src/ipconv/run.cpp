@@ -132,3 +132,8 @@ exit_status run_program(const std::vector<std::u16string>& args) {
   if (g_conversion_status == 2) return exit_status::input_file;
   return exit_status::normal_exit;
 }
+
+exit_status report_insufficient_memory() {
+  std::fputs("\nInsufficient memory\n", stderr);
+  return exit_status::insufficient_memory;
+}

@@ -80,6 +80,11 @@ RunResult run_program(const std::vector<std::string>& args, const RunOptions& op
                                " && trap '' XFSZ && exec \"$@\"";
     argv_text.insert(argv_text.begin(), {"/bin/sh", "-c", script, "sh"});
   }
+  if (options.memory_limit_kib >= 0) {
+    const std::string script =
+        "ulimit -v " + std::to_string(options.memory_limit_kib) + " && exec \"$@\"";
+    argv_text.insert(argv_text.begin(), {"/bin/sh", "-c", script, "sh"});
+  }
 
   std::vector<std::string> env_text;
   for (char** e = environ; *e; ++e) {

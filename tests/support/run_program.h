@@ -31,6 +31,9 @@ struct RunOptions {
   // When set, the program runs with this file-size limit (a multiple of
   // 512 bytes) and with SIGXFSZ ignored, so that a write past it fails.
   long file_size_limit_bytes = -1;
+  // When set, the program runs with this limit of its address space
+  // (ulimit -v, in KiB).
+  long memory_limit_kib = -1;
   // When set, the program's standard output goes to this file (such as
   // /dev/full) instead of RunResult::out.
   std::filesystem::path stdout_path;
