@@ -1,5 +1,7 @@
 #include "framework/acct.h"
 
+#include <cerrno>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 #include <vector>
@@ -30,6 +32,15 @@ size_t drive_length(const std::u16string& path) {
 // of a relative or absolute path is skipped.
 size_t walk_start() { return platform_has_drives() ? 2 : 1; }
 
+// The name the open accounting file was opened under, for messages.
+std::u16string g_acct_name;
+
+void report_acct_failure(const std::string& reason) {
+  std::fprintf(stderr, "\nError writing accounting file %s: %s\n",
+               plat::to_native(g_acct_name).c_str(), reason.c_str());
+  g_acct_write_failed = true;
+}
+
 }  // namespace
 
 FILE* open_acct_file(const std::u16string& path) {
@@ -43,6 +54,7 @@ FILE* open_acct_file(const std::u16string& path) {
   std::fseek(stream, 0, SEEK_END);
   std::fprintf(stream, "\n%.40s\n",
                "****************************************************************");
+  g_acct_name = path;
   return stream;
 }
 
@@ -212,4 +224,45 @@ std::u16string full_path_or_value(const std::u16string& value, size_t max_units)
 void take_memo_stream(FILE* stream) {
   if (memo_file && memo_file != acct_file && memo_file != stream) std::fclose(memo_file);
   memo_file = stream;
+}
+
+bool stream_written(FILE* stream, std::string& reason) {
+  errno = 0;
+  if (std::fflush(stream) != 0) {
+    reason = errno != 0 ? std::strerror(errno) : "write failed";
+    return false;
+  }
+  // A write that failed earlier dropped its data and left only the
+  // stream's error mark; its cause is gone.
+  if (std::ferror(stream)) {
+    reason = "an earlier write failed";
+    return false;
+  }
+  return true;
+}
+
+bool stream_closed(FILE* stream, std::string& reason) {
+  const bool written = stream_written(stream, reason);
+  errno = 0;
+  if (std::fclose(stream) != 0 && written) {
+    reason = errno != 0 ? std::strerror(errno) : "close failed";
+    return false;
+  }
+  return written;
+}
+
+bool check_acct_file() {
+  if (acct_file == nullptr) return true;
+  std::string reason;
+  if (stream_written(acct_file, reason)) return true;
+  report_acct_failure(reason);
+  std::clearerr(acct_file);  // reported once; only a new failure counts again
+  return false;
+}
+
+void close_acct_file() {
+  if (acct_file == nullptr) return;
+  std::string reason;
+  if (!stream_closed(acct_file, reason)) report_acct_failure(reason);
+  acct_file = nullptr;
 }

@@ -37,3 +37,15 @@ std::u16string pick_output_file();
 std::u16string full_path_or_value(const std::u16string& value, size_t max_units);
 // Makes `stream` the memo stream; a memo file opened earlier is closed.
 void take_memo_stream(FILE* stream);
+
+// Pushes out what `stream` holds; false when something written to it did
+// not reach the system, with the cause in `reason`.
+bool stream_written(FILE* stream, std::string& reason);
+// The same, then closes the stream; false also when the close fails.
+bool stream_closed(FILE* stream, std::string& reason);
+// Checks that the accounting record so far reached the file. A failure is
+// reported once on standard error, naming the file and the cause, and
+// sets g_acct_write_failed.
+bool check_acct_file();
+// Checks, closes and forgets the accounting file (acct_file becomes none).
+void close_acct_file();

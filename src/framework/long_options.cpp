@@ -141,8 +141,7 @@ int parse_long_option(const std::u16string& text, option_rec& options) {
       if (acct_file) {
         std::fprintf(acct_file, "Previous log closed, and %s opened\n",
                      plat::to_native(value).c_str());
-        std::fclose(acct_file);
-        acct_file = nullptr;
+        close_acct_file();
       }
       break;
     case row::app:
@@ -279,7 +278,9 @@ int parse_long_option(const std::u16string& text, option_rec& options) {
       options.width = read_int32(value);
       break;
     case row::ver:
-      options.quiet = on_off;
+      // VERBOSE: on (also bare, as the INI directive on sight) means
+      // quiet off.
+      options.quiet = on_off ? 0 : 1;
       break;
   }
   return 0;

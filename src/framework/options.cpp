@@ -70,11 +70,6 @@ struct Scan {
 };
 
 
-void close_acct_file() {
-  if (acct_file) std::fclose(acct_file);
-  acct_file = nullptr;
-}
-
 void option_acct(Scan& s) {
   if (s.plus() && s.j == 1) {
     g_options.accounting = 0;
@@ -311,12 +306,48 @@ void option_name_width(Scan& s, int32_t& flag) {
   end_run(exit_status::illegal_option);
 }
 
+[[noreturn]] void answer_help() {
+  show_usage();
+  show_help();
+  end_run(exit_status::illegal_option);
+}
+
+[[noreturn]] void answer_version() {
+  show_version();
+  std::string reason;
+  if (!stream_written(stdout, reason)) {
+    std::fprintf(stderr, "\nError writing standard output: %s\n", reason.c_str());
+    end_run(exit_status::output_file);
+  }
+  end_run(exit_status::normal_exit);
+}
+
+// --help and --version are whole words in any case, looked at before the
+// long-option table, whose VER row would take "VERSION" by its prefix.
+void answer_request(std::u16string_view long_text) {
+  if (equals_ignore_case(long_text, u"HELP")) answer_help();
+  if (equals_ignore_case(long_text, u"VERSION")) answer_version();
+}
+
+// A help or version request is answered before the accounting file, the
+// INI file or any other argument is acted on, wherever it stands. "/?"
+// is a help request on every platform, never a path to walk.
+void answer_requests_first(const std::vector<std::u16string>& args) {
+  for (size_t k = 1; k < args.size(); ++k) {
+    const std::u16string& arg = args[k];
+    if (arg == u"/?") answer_help();
+    if (arg.size() > 1 && arg[1] == u'-' && begins_option_group(arg))
+      answer_request(std::u16string_view(arg).substr(2));
+  }
+}
+
 void process_letter(Scan& s) {
   const char16_t c = s.group[s.j];
   switch (c) {
     case u'-': {
       s.group_done = true;
       std::u16string text = s.attached();
+      answer_request(text);  // also inside a group, as in -r-HELP
       if (parse_long_option(text, g_options) != 0) {
         std::printf("\nIllegal option: %s", plat::to_native(text).c_str());
         end_run(exit_status::illegal_option);
@@ -325,10 +356,7 @@ void process_letter(Scan& s) {
     }
     case u'1': option_acct(s); break;
     case u'8': option_8(s); break;
-    case u'?':
-      show_usage();
-      show_help();
-      end_run(exit_status::illegal_option);
+    case u'?': answer_help();
     case u'A': option_attributes(s); break;
     case u'C':
       set_comment_text(s.take_value(false, true));
@@ -430,6 +458,8 @@ void parse_options(const std::vector<std::u16string>& args) {
   split_log_path.reserve(kPathBufferUnits);
   exclude_list.reserve(kExcludeSlots);
 
+  answer_requests_first(args);
+
   if (auto acct = plat::get_env("ACCT")) {
     const std::u16string name = equals_ignore_case(*acct, u"ON") ? u"ACCT-ING" : *acct;
     acct_file = open_acct_file(name);
@@ -440,10 +470,15 @@ void parse_options(const std::vector<std::u16string>& args) {
   size_t i = 1;
   for (; i < args.size() && !begins_option_group(args[i]); ++i)
     add_search_arg(args[i]);
+  const size_t file_args = i - 1;
 
   for (; i < args.size(); ++i) {
     if (!begins_option_group(args[i])) {
       write_extra_item(args[i]);
+      // Without a file argument the run would convert the current
+      // directory instead of what was typed: most likely a file named
+      // after the options.
+      if (file_args == 0) end_run(exit_status::illegal_option);
       break;
     }
     if (args[i] == u"-.ini") {

@@ -14,6 +14,7 @@ std::u16string output_path;
 std::u16string acct_path;
 std::u16string split_log_path;
 FILE* acct_file = nullptr;
+bool g_acct_write_failed = false;
 FILE* memo_file = nullptr;
 FILE* out_file = nullptr;
 std::vector<std::u16string> exclude_list;
@@ -48,6 +49,7 @@ void reset_settings() {
   acct_path.clear();
   split_log_path.clear();
   acct_file = nullptr;
+  g_acct_write_failed = false;
   memo_file = nullptr;
   out_file = stdout;
   exclude_list.clear();

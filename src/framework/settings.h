@@ -90,6 +90,8 @@ extern std::u16string output_path;
 extern std::u16string acct_path;
 extern std::u16string split_log_path;
 extern FILE* acct_file;  // nullptr when there is none
+// A write or close of the accounting file failed (and was reported).
+extern bool g_acct_write_failed;
 extern FILE* memo_file;  // nullptr when none was chosen
 extern FILE* out_file;   // framework reports; standard output by default
 extern std::vector<std::u16string> exclude_list;  // upper-cased patterns

@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "framework/acct.h"
 #include "framework/exit_status.h"
 #include "framework/settings.h"
 
@@ -80,6 +81,24 @@ void open_output() {
   } else if (g_options.output == 0 && g_options.append) {
     std::printf("\n\tNeed output file name if -a is chosen\n");
   }
+}
+
+bool finish_output() {
+  bool written = true;
+  std::string reason;
+  if (out_file != nullptr && out_file != stdout) {
+    if (!stream_closed(out_file, reason)) {
+      std::fprintf(stderr, "\nError writing output file %s: %s\n",
+                   plat::to_native(output_path).c_str(), reason.c_str());
+      written = false;
+    }
+    out_file = stdout;
+  }
+  if (!stream_written(stdout, reason)) {
+    std::fprintf(stderr, "\nError writing standard output: %s\n", reason.c_str());
+    written = false;
+  }
+  return written;
 }
 
 void run_header_times(run_header_texts& texts, int64_t start, const plat::ZoneInfo& zone) {

@@ -22,6 +22,10 @@ struct run_header_texts {
 // Opens output_path as out_file when an output file is named; ends the
 // run with status 3 when it cannot be opened.
 void open_output();
+// At the end of the run: closes the output file and pushes out standard
+// output. False, after a message naming the file and the cause, when
+// something written to either was lost.
+bool finish_output();
 
 // Fills the texts for the start time `start` (seconds since 1970 UTC) in
 // `zone`; the local time is the process's own.

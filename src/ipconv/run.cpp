@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "framework/acct.h"
 #include "framework/options.h"
 #include "framework/search_lists.h"
 #include "framework/settings.h"
@@ -96,6 +97,7 @@ exit_status run_program(const std::vector<std::u16string>& args) {
   parse_options(args);
   open_output();
   print_run_header(args);
+  check_acct_file();  // the record of this run is complete here
 
   if (search_dirs.empty()) {
     if (auto cwd = plat::current_dir()) add_search_dir(*cwd);
@@ -123,9 +125,17 @@ exit_status run_program(const std::vector<std::u16string>& args) {
   g_counting = 0;
   walk_search_dirs();
   report_unmatched_arguments();
+  close_acct_file();
+  const bool outputs_written = finish_output();
   std::fflush(nullptr);
 
-  if (g_conversion_status == 3) return exit_status::output_file;
+  if (g_conversion_status == 3 || g_acct_write_failed || !outputs_written)
+    return exit_status::output_file;
   if (g_conversion_status == 2 || g_walk_status == 2) return exit_status::input_file;
   return exit_status::normal_exit;
+}
+
+exit_status report_insufficient_memory() {
+  std::fputs("\nInsufficient memory\n", stderr);
+  return exit_status::insufficient_memory;
 }

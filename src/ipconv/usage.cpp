@@ -35,3 +35,5 @@ void show_help() {
   };
   for (const char* piece : pieces) std::fputs(piece, stderr);
 }
+
+void show_version() { std::printf("ipconv %s\n", IPCONV_VERSION); }

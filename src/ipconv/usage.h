@@ -3,3 +3,5 @@
 
 void show_usage();
 void show_help();
+// "ipconv VERSION" and a line end on standard output.
+void show_version();

@@ -121,6 +121,66 @@ TEST_F(HardeningE2E, FullFileSystemKeepsTheEarlierOutputAndGivesStatus3) {
   EXPECT_EQ(leftovers(tmp.path() / "small"), std::vector<std::string>{});
 }
 
+TEST_F(HardeningE2E, AccountingOrOutputFileOnAFullFileSystemGivesStatus3) {
+  SmallFileSystem small(tmp.path() / "small", "64k");
+  if (!small.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  std::ofstream(tmp.path() / "small/fill") << repeated("x", 1024 * 1024);  // fills it up
+  tmp.write("d/a.txt", "2\n");
+  const struct {
+    const char* letter;
+    const char* name;
+    const char* message;
+  } cases[] = {{"-1", "acct.txt", "\nError writing accounting file "},
+               {"-o", "out.txt", "\nError writing output file "}};
+  for (const auto& c : cases) {
+    const auto r = run({"d", "-v", c.letter, "small/" + std::string(c.name), "-.ini"});
+    EXPECT_EQ(r.status, 3) << c.letter << r.err;
+    const std::string shown = test::shown_path(fs::path(base()) / "small" / c.name);
+    EXPECT_NE(r.err.find(c.message + shown + ": "), std::string::npos) << r.err;
+    // The conversion itself is not harmed.
+    EXPECT_EQ(read_file(tmp.path() / "d/a.IP"), converted("2", "00000002|IP-decimal|0.0.0.2"));
+  }
+}
+
+TEST_F(HardeningE2E, StandardOutputThatCannotBeWrittenGivesStatus3) {
+  tmp.write("d/a.txt", "2\n");
+  test::RunOptions options;
+  options.stdout_path = "/dev/full";
+  const auto r = run({"d"}, options);
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("\nError writing standard output: "), std::string::npos) << r.err;
+  EXPECT_EQ(read_file(tmp.path() / "d/a.IP"), converted("2", "00000002|IP-decimal|0.0.0.2"));
+}
+
+TEST_F(HardeningE2E, MemoryThatCannotBeHadEndsWithStatus6) {
+  if (test::running_under_wine()) GTEST_SKIP() << "a POSIX memory limit";
+  tmp.write("d/a.txt", "3139666412\n");
+  const auto run_within = [this](long kib) {
+    test::RunOptions options;
+    options.memory_limit_kib = kib;
+    return run({"d", "-.ini"}, options);
+  };
+  // The least address space the run completes in, found to 64 KiB; below
+  // it the program may fail to load (status 127) or to get its memory,
+  // but is never ended by a signal.
+  long enough = 64 * 1024;
+  if (run_within(enough).status != 0) GTEST_SKIP() << "does not run in 64 MiB (sanitizers?)";
+  long too_little = 1024;
+  while (enough - too_little > 64) {
+    const long middle = (enough + too_little) / 2;
+    const auto r = run_within(middle);
+    ASSERT_NE(r.status, -1) << "ended by a signal within " << middle << " KiB: " << r.err;
+    (r.status == 0 ? enough : too_little) = middle;
+  }
+  // Just below it the conversion's blocks cannot be had: start-up has
+  // passed, so the failure is the general one.
+  fs::remove(tmp.path() / "d/a.IP");
+  const auto r = run_within(enough - 256);
+  EXPECT_EQ(r.status, 6) << r.err;
+  EXPECT_NE(r.err.find("\nInsufficient memory\n"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(tmp.path() / "d/a.IP"));
+}
+
 // ---- Inputs that vanish or cannot be read --------------------------------
 
 TEST_F(HardeningE2E, InputsChangedBetweenTheWalkAndTheirConversion) {

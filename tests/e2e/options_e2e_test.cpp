@@ -36,6 +36,42 @@ TEST(OptionsE2E, HelpRequestEndsWithStatus5) {
   EXPECT_NE(r.err.find(kHelpStart), std::string::npos);
 }
 
+TEST(OptionsE2E, HelpRequestsAreAnsweredBeforeAnythingIsWritten) {
+  for (const char* request : {"--help", "--HELP", "/?"}) {
+    test::TempDir dir;
+    dir.write("a.txt", "3139666412\n");
+    test::RunOptions options;
+    options.env.push_back({"ACCT", "on"});
+    auto r = run_in(dir, {request}, options);
+    EXPECT_EQ(r.status, 5) << request << r.out << r.err;
+    EXPECT_NE(r.out.find(kUsageLine), std::string::npos) << request;
+    EXPECT_NE(r.err.find(kHelpStart), std::string::npos) << request;
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "a.IP")) << request;
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "ACCT-ING")) << request;
+  }
+}
+
+TEST(OptionsE2E, VersionPrintsTheProjectVersionAndConvertsNothing) {
+  test::TempDir dir;
+  dir.write("a.txt", "3139666412\n");
+  auto r = run_in(dir, {"--version"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "ipconv " IPCONV_VERSION "\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "a.IP"));
+}
+
+TEST(OptionsE2E, VerboseLongOptionShowsTheRunHeaderAndVerOffHidesIt) {
+  test::TempDir dir;
+  dir.write("d/a.txt", "3139666412\n");
+  auto verbose = run_in(dir, {"d", "--VERBOSE", "-.ini"});
+  EXPECT_EQ(verbose.status, 0) << verbose.err;
+  EXPECT_NE(verbose.out.find("\nStarted "), std::string::npos) << verbose.out;
+  auto quiet = run_in(dir, {"d", "-v", "--VER=OFF", "-.ini"});
+  EXPECT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_EQ(quiet.out.find("\nStarted "), std::string::npos) << quiet.out;
+  EXPECT_NE(quiet.out.find("Input file"), std::string::npos) << quiet.out;
+}
+
 TEST(OptionsE2E, ValueMissingAtTheEndEndsWithUsage) {
   test::TempDir dir;
   for (const char* letter : {"-w", "-o", "-x"}) {
@@ -71,6 +107,18 @@ TEST(OptionsE2E, ExtraItemIsReportedAndTheRunGoesOn) {
       << r.out;
   EXPECT_EQ(r.out.find("Illegal option"), std::string::npos);  // -y never scanned
   EXPECT_TRUE(std::filesystem::exists(dir.path() / "a.IP"));
+}
+
+TEST(OptionsE2E, ExtraItemWithoutFileArgumentEndsWithStatus5AndConvertsNothing) {
+  test::TempDir dir;
+  dir.write("data.csv", "3139666412\n");
+  auto r = run_in(dir, {"-v", "data.csv"});
+  EXPECT_EQ(r.status, 5) << r.out << r.err;
+  EXPECT_NE(r.out.find("\nThere appears to be an extra or eroneous item \"data.csv\"\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find("\nStarted "), std::string::npos) << r.out;  // no run header either
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "data.IP"));
 }
 
 TEST(OptionsE2E, OutputOptionNamesTheFullPath) {

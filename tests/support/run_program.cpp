@@ -83,6 +83,11 @@ RunResult run_program(const std::vector<std::string>& args, const RunOptions& op
   if (options.run_as_nobody && geteuid() == 0)
     argv_text.insert(argv_text.begin(),
                      {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+  if (options.memory_limit_kib >= 0) {
+    const std::string script =
+        "ulimit -v " + std::to_string(options.memory_limit_kib) + " && exec \"$@\"";
+    argv_text.insert(argv_text.begin(), {"/bin/sh", "-c", script, "sh"});
+  }
 
   std::vector<std::string> env_text;
   for (char** e = environ; *e; ++e) {
@@ -106,7 +111,11 @@ RunResult run_program(const std::vector<std::string>& args, const RunOptions& op
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, in_pipe[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+  if (options.stdout_path.empty())
+    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+  else
+    posix_spawn_file_actions_addopen(&actions, 1, options.stdout_path.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
   for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
     posix_spawn_file_actions_addclose(&actions, fd);

@@ -35,6 +35,12 @@ struct RunOptions {
   // that permissions refuse it what they refuse a user (the directories it
   // must write to have to be writable by everyone then).
   bool run_as_nobody = false;
+  // When set, the program runs with this limit of its address space
+  // (ulimit -v, in KiB).
+  long memory_limit_kib = -1;
+  // When set, the program's standard output goes to this file (such as
+  // /dev/full) instead of RunResult::out.
+  std::filesystem::path stdout_path;
 };
 
 // The program under test (IPCONV_PROGRAM) and its runner (IPCONV_RUNNER).

@@ -71,8 +71,10 @@ TEST_F(LongOptionsTest, RowsSetTheirFields) {
       {u"VAR", &option_rec::var_len, 0, 1},
       {u"WID=60", &option_rec::width, 40, 60},
       {u"WIDTH= 75x", &option_rec::width, 40, 75},
-      {u"VER", &option_rec::quiet, 0, 1},
-      {u"VER=OFF", &option_rec::quiet, 1, 0},
+      {u"VER", &option_rec::quiet, 1, 0},  // verbose on sight, as in the INI file
+      {u"VERBOSE", &option_rec::quiet, 1, 0},
+      {u"VER=ON", &option_rec::quiet, 1, 0},
+      {u"VER=OFF", &option_rec::quiet, 0, 1},
       {u"LINE", &option_rec::line_length, 0, 80},
       {u"LINE=132", &option_rec::line_length, 0, 132},
       {u"LINE=", &option_rec::line_length, 0, 80},

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -525,6 +526,50 @@ TEST_F(OptionsTest, QuestionMarkShowsBothTextsWithoutWaiting) {
   EXPECT_NE(testing::internal::GetCapturedStdout().find(kUsageLine), std::string::npos);
   EXPECT_NE(testing::internal::GetCapturedStderr().find("COMMAND LINE:"), std::string::npos);
   EXPECT_EQ(test::pauses_taken(), 0);
+}
+
+TEST_F(OptionsTest, HelpAndVersionRequestsAreAnsweredBeforeAnythingElse) {
+  struct Case {
+    std::vector<std::string> words;
+    exit_status status;
+  } cases[] = {
+      {{"--help"}, exit_status::illegal_option},
+      {{"--HELP"}, exit_status::illegal_option},
+      {{"+-Help"}, exit_status::illegal_option},
+      {{"/?"}, exit_status::illegal_option},  // on every platform
+      {{"-r-help"}, exit_status::illegal_option},
+      {{"a.txt", "-1", "acct.txt", "stray", "--help"}, exit_status::illegal_option},
+      {{"--version"}, exit_status::normal_exit},
+      {{"-1", "acct.txt", "--VERSION"}, exit_status::normal_exit},
+  };
+  for (const Case& c : cases) {
+    const std::string shown = c.words.back();
+    test::reset_all_state();
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(parse_ending(c.words), c.status) << shown;
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+    if (c.status == exit_status::normal_exit) {
+      EXPECT_EQ(out, "ipconv " IPCONV_VERSION "\n") << shown;
+    } else {
+      EXPECT_NE(out.find(kUsageLine), std::string::npos) << shown;
+      EXPECT_NE(err.find("COMMAND LINE:"), std::string::npos) << shown;
+    }
+    // Answered before the accounting file or the file arguments were taken.
+    EXPECT_EQ(acct_file, nullptr) << shown;
+    EXPECT_FALSE(std::filesystem::exists(dir_.path() / "acct.txt")) << shown;
+    EXPECT_TRUE(search_dirs.empty()) << shown;
+  }
+}
+
+TEST_F(OptionsTest, ExtraItemWithoutFileArgumentEndsTheRun) {
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(parse_ending({"-v", "-1", "acct.txt", "data.csv"}), exit_status::illegal_option);
+  EXPECT_NE(testing::internal::GetCapturedStdout().find(
+                "\nThere appears to be an extra or eroneous item \"data.csv\"\n"),
+            std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() / "acct.txt"));  // parsing did not finish
 }
 
 TEST_F(OptionsTest, LongOptionTakesTheRestOfTheGroup) {
