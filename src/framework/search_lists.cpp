@@ -7,6 +7,8 @@
 
 std::vector<std::u16string> search_dirs;
 std::vector<std::u16string> type_list;
+size_t file_argument_count = 0;
+bool standard_input_named = false;
 
 namespace {
 // The lists keep their closing empty slot, so 79 entries fit.
@@ -60,4 +62,6 @@ void add_file_type(const std::u16string& text) {
 void reset_search_lists() {
   search_dirs.clear();
   type_list.clear();
+  file_argument_count = 0;
+  standard_input_named = false;
 }

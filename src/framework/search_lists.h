@@ -11,6 +11,13 @@ extern std::vector<std::u16string> search_dirs;
 // Patterns as given; every pattern is searched in every directory.
 extern std::vector<std::u16string> type_list;
 
+// The leading file arguments of the command line, "-" among them; "-"
+// stands for standard input, which is converted once however often it is
+// named.
+extern size_t file_argument_count;
+extern bool standard_input_named;
+inline constexpr char16_t kStandardInputArg[] = u"-";
+
 void add_search_arg(const std::u16string& text);
 void add_search_dir(const std::u16string& text);
 void add_file_type(const std::u16string& text);

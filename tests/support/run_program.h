@@ -31,6 +31,13 @@ struct RunOptions {
   // When set, the program runs with this file-size limit (a multiple of
   // 512 bytes) and with SIGXFSZ ignored, so that a write past it fails.
   long file_size_limit_bytes = -1;
+  // When set, standard input is read from this file or standard output
+  // written to it, in place of the pipes.
+  std::string stdin_file;
+  std::string stdout_file;
+  // Standard output as written, also under wine: the converted lines of a
+  // run that reads standard input, which are not written in text mode.
+  bool stdout_as_written = false;
 };
 
 // The program under test (IPCONV_PROGRAM) and its runner (IPCONV_RUNNER).
