@@ -70,7 +70,10 @@ RunResult run_program(const std::vector<std::string>& args, const RunOptions& op
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   if (running_under_wine() && !options.streams_under_wine && !args.empty()) {
     auto at = argv_text.begin() + static_cast<std::ptrdiff_t>(first_arg);
-    while (at != argv_text.end() && (at->empty() || std::strchr("-+/", (*at)[0]) == nullptr)) ++at;
+    // A lone "-" is a file argument (standard input), not an option group.
+    while (at != argv_text.end() &&
+           (at->empty() || *at == "-" || std::strchr("-+/", (*at)[0]) == nullptr))
+      ++at;
     argv_text.insert(at, "-S");
   }
   if (options.file_size_limit_bytes >= 0) {
