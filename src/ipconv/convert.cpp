@@ -138,6 +138,7 @@ class LineConverter {
     if (start != nullptr) {
       if (start->failed) return convert_result::read_failed;
       ended = start->size > 0 && convert_block(start->data, start->size);
+      if (!ended && !start->ended) write_if_paused(start->size);
       if (failed_write_) return convert_result::write_failed;
       ended = ended || start->ended;
     }
@@ -146,6 +147,7 @@ class LineConverter {
       if (got < 0) return convert_result::read_failed;
       if (got == 0) break;
       ended = convert_block(in_.get(), static_cast<size_t>(got));
+      if (!ended) write_if_paused(static_cast<size_t>(got));
       if (failed_write_) return convert_result::write_failed;
     }
     finish();
@@ -243,6 +245,10 @@ class LineConverter {
     out = append_suffix(out + size, line_address(text + mark, size - mark));
     std::memcpy(out, options_.line_end, eol_len_);
     out_len_ = static_cast<size_t>(out + eol_len_ - out_.get());
+  }
+
+  void write_if_paused(size_t got) {
+    if (options_.write_when_input_pauses && got < kBlock && out_len_ > 0) flush();
   }
 
   void flush() {
@@ -439,7 +445,7 @@ void convert_standard_input() {
     return;
   }
   FileSink sink(g_data_output);
-  const ConvertOptions options{plat::text_input_ends_at_ctrl_z(), plat::line_end()};
+  const ConvertOptions options{plat::text_input_ends_at_ctrl_z(), plat::line_end(), true};
   const convert_result result = convert_stream(source, sink, options, &start);
   if (result == convert_result::read_failed) {
     std::fprintf(stderr, "\nError reading standard input: %s\n", plat::last_error_text().c_str());

@@ -35,6 +35,10 @@ struct ByteSink {
 struct ConvertOptions {
   bool ends_at_ctrl_z;    // text input ends at the first Ctrl+Z byte
   const char* line_end;   // written after every output line
+  // A pipe or terminal: whenever a read gives less than a block, the lines
+  // converted so far are written, so that their reader need not wait for
+  // the end of the input.
+  bool write_when_input_pauses = false;
 };
 enum class convert_result { ok, read_failed, write_failed };
 

@@ -232,6 +232,35 @@ TEST(InputStart, ConversionGoesOnFromTheBlockReadAhead) {
   EXPECT_EQ(terminal.reads, 1);
 }
 
+TEST(ConvertStream, WritesTheLinesSoFarWhenAPipePausesOnlyWhenAsked) {
+  // One line per read, as from a pipe that is written slowly; each read
+  // notes what its reader had been given by then.
+  struct SlowPipe : ByteSource {
+    long long read(char* buffer, size_t) override {
+      given.push_back(sink.text);
+      if (next == lines.size()) return 0;
+      lines[next].copy(buffer, lines[next].size());
+      return static_cast<long long>(lines[next++].size());
+    }
+    std::vector<std::string> lines{"1\n", "2", "\n"};
+    size_t next = 0;
+    StringSink sink;
+    std::vector<std::string> given;
+  };
+  const std::string one = "1|Hex|00000001|IP-decimal|0.0.0.1\n";
+  const std::string two = "2|Hex|00000002|IP-decimal|0.0.0.2\n";
+  for (bool asked : {true, false}) {
+    SlowPipe pipe;
+    const InputStart start = read_input_start(pipe);
+    EXPECT_EQ(convert_stream(pipe, pipe.sink, {false, "\n", asked}, &start), convert_result::ok);
+    EXPECT_EQ(pipe.sink.text, one + two);
+    if (asked)
+      EXPECT_EQ(pipe.given, (std::vector<std::string>{"", one, one, one + two}));
+    else
+      EXPECT_EQ(pipe.given, (std::vector<std::string>{"", "", "", ""}));
+  }
+}
+
 TEST(ConvertStream, WritesThePlatformLineEnd) {
   EXPECT_EQ(convert("1\r\n2\n", 1 << 20, false, "\r\n"),
             "1|Hex|00000001|IP-decimal|0.0.0.1\r\n2|Hex|00000002|IP-decimal|0.0.0.2\r\n");
