@@ -711,8 +711,15 @@ bool keep_standard_output(File& file) {
   // Unbuffered as standard error is, so that the reports of both streams
   // keep their order.
   setvbuf(stdout, nullptr, _IONBF, 0);
-  // Without a standard error the reports are lost rather than mixed in.
-  if (dup2(2, 1) < 0) ::close(1);
+  // Without a standard error the reports are lost rather than mixed in;
+  // the descriptor stays taken, so no file opened later becomes stdout.
+  if (dup2(2, 1) < 0) {
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0 && null != 1) {
+      dup2(null, 1);
+      ::close(null);
+    }
+  }
   return fd >= 0;
 }
 

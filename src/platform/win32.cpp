@@ -537,8 +537,15 @@ bool keep_standard_output(File& file) {
   // Unbuffered as standard error is, so that the reports of both streams
   // keep their order.
   setvbuf(stdout, nullptr, _IONBF, 0);
-  // Without a standard error the reports are lost rather than mixed in.
-  if (_dup2(_fileno(stderr), _fileno(stdout)) != 0) _close(_fileno(stdout));
+  // Without a standard error the reports are lost rather than mixed in;
+  // the descriptor stays taken, so no file opened later becomes stdout.
+  if (_dup2(_fileno(stderr), _fileno(stdout)) != 0) {
+    const int null = _open("NUL", _O_WRONLY);
+    if (null >= 0 && null != _fileno(stdout)) {
+      _dup2(null, _fileno(stdout));
+      _close(null);
+    }
+  }
   SetStdHandle(STD_OUTPUT_HANDLE, GetStdHandle(STD_ERROR_HANDLE));
   return kept;
 }
