@@ -24,6 +24,10 @@ bool begins_option_group(const std::u16string& arg) {
          (arg[0] == u'/' && plat::slash_begins_option());
 }
 
+bool is_file_argument(const std::u16string& arg) {
+  return arg == kStandardInputArg || !begins_option_group(arg);
+}
+
 namespace {
 
 // The -p list ends only at '-' or '+': a directory may begin with '/'.
@@ -468,8 +472,13 @@ void parse_options(const std::vector<std::u16string>& args) {
   read_ini_file(args, g_options);
 
   size_t i = 1;
-  for (; i < args.size() && !begins_option_group(args[i]); ++i)
-    add_search_arg(args[i]);
+  for (; i < args.size() && is_file_argument(args[i]); ++i) {
+    ++file_argument_count;
+    if (args[i] == kStandardInputArg)
+      standard_input_named = true;
+    else
+      add_search_arg(args[i]);
+  }
   const size_t file_args = i - 1;
 
   for (; i < args.size(); ++i) {

@@ -8,3 +8,6 @@ void parse_options(const std::vector<std::u16string>& args);
 
 // True when the argument introduces an option group on this platform.
 bool begins_option_group(const std::u16string& arg);
+// True for a leading file argument: one that begins no option group, or a
+// lone "-" (standard input).
+bool is_file_argument(const std::u16string& arg);

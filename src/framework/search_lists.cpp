@@ -8,6 +8,8 @@
 std::vector<std::u16string> search_dirs;
 std::vector<std::u16string> type_list;
 std::vector<FileArgument> file_arguments;
+size_t file_argument_count = 0;
+bool standard_input_named = false;
 
 namespace {
 // The lists keep their closing empty slot, so 79 entries fit.
@@ -67,4 +69,6 @@ void reset_search_lists() {
   search_dirs.clear();
   type_list.clear();
   file_arguments.clear();
+  file_argument_count = 0;
+  standard_input_named = false;
 }

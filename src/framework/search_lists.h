@@ -20,6 +20,12 @@ struct FileArgument {
   std::u16string pattern;    // empty when the argument names a directory
 };
 extern std::vector<FileArgument> file_arguments;
+// The leading file arguments of the command line, "-" among them; "-"
+// stands for standard input, which is converted once however often it is
+// named.
+extern size_t file_argument_count;
+extern bool standard_input_named;
+inline constexpr char16_t kStandardInputArg[] = u"-";
 
 void add_search_arg(const std::u16string& text);
 void add_search_dir(const std::u16string& text);

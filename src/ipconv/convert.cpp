@@ -117,23 +117,37 @@ class LineConverter {
  public:
   LineConverter(ByteSource& source, ByteSink& sink, const ConvertOptions& options)
       : source_(source), sink_(sink), options_(options), eol_len_(std::strlen(options.line_end)) {
-    if (!in_) in_.reset(new char[kBlock]);
+    input_buffer();
     if (!out_) out_.reset(new char[kBlock]);
     if (!piece_) piece_.reset(new char[kLinePieceMax + 1]);
   }
 
-  convert_result run() {
+  static char* input_buffer() {
+    if (!in_) in_.reset(new char[kBlock]);
+    return in_.get();
+  }
+
+  convert_result run(const InputStart* start) {
     out_len_ = 0;
     piece_len_ = 0;
     piece_full_ = false;
     pending_cr_ = false;
     failed_write_ = false;
+    first_line_ = true;
     bool ended = false;
+    if (start != nullptr) {
+      if (start->failed) return convert_result::read_failed;
+      ended = start->size > 0 && convert_block(start->data, start->size);
+      if (!ended && !start->ended) write_if_paused(start->size);
+      if (failed_write_) return convert_result::write_failed;
+      ended = ended || start->ended;
+    }
     while (!ended) {
       const long long got = source_.read(in_.get(), kBlock);
       if (got < 0) return convert_result::read_failed;
       if (got == 0) break;
       ended = convert_block(in_.get(), static_cast<size_t>(got));
+      if (!ended) write_if_paused(static_cast<size_t>(got));
       if (failed_write_) return convert_result::write_failed;
     }
     finish();
@@ -223,9 +237,18 @@ class LineConverter {
     if (out_len_ + size + kSuffixMax + eol_len_ > kBlock) flush();
     char* out = out_.get() + out_len_;
     std::memcpy(out, text, size);
-    out = append_suffix(out + size, line_address(text, size));
+    size_t mark = 0;
+    if (first_line_) {
+      first_line_ = false;
+      if (size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) mark = 3;
+    }
+    out = append_suffix(out + size, line_address(text + mark, size - mark));
     std::memcpy(out, options_.line_end, eol_len_);
     out_len_ = static_cast<size_t>(out + eol_len_ - out_.get());
+  }
+
+  void write_if_paused(size_t got) {
+    if (options_.write_when_input_pauses && got < kBlock && out_len_ > 0) flush();
   }
 
   void flush() {
@@ -245,6 +268,7 @@ class LineConverter {
   bool piece_full_ = false;
   bool pending_cr_ = false;
   bool failed_write_ = false;
+  bool first_line_ = true;
 };
 
 struct FileSource final : ByteSource {
@@ -261,9 +285,37 @@ struct FileSink final : ByteSink {
 
 }  // namespace
 
-convert_result convert_stream(ByteSource& source, ByteSink& sink, const ConvertOptions& options) {
+bool InputStart::utf16() const {
+  if (size < 2) return false;
+  const auto* p = reinterpret_cast<const unsigned char*>(data);
+  return (p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF);
+}
+
+InputStart read_input_start(ByteSource& source) {
+  InputStart start;
+  char* buffer = LineConverter::input_buffer();
+  start.data = buffer;
+  // A file gives its first block at once; a pipe may give a single byte,
+  // too little to tell a UTF-16 mark, so it is asked again for that case.
+  do {
+    const long long got = source.read(buffer + start.size, kBlock - start.size);
+    if (got < 0) {
+      start.failed = true;
+      break;
+    }
+    if (got == 0) {
+      start.ended = true;
+      break;
+    }
+    start.size += static_cast<size_t>(got);
+  } while (start.size == 1 && (buffer[0] == '\xFF' || buffer[0] == '\xFE'));
+  return start;
+}
+
+convert_result convert_stream(ByteSource& source, ByteSink& sink, const ConvertOptions& options,
+                              const InputStart* start) {
   LineConverter converter(source, sink, options);
-  return converter.run();
+  return converter.run(start);
 }
 
 void process_file(const std::u16string* name, const std::u16string& directory) {
@@ -310,6 +362,19 @@ void convert_file() {
     note_status(2);
     return;
   }
+  // The first block tells UTF-16 text before any output exists for it.
+  FileSource source(input);
+  const InputStart start = read_input_start(source);
+  if (start.failed || start.utf16()) {
+    if (start.failed)
+      std::fprintf(stderr, "\nError reading input file %s: %s\n", shown(pg_complete_path).c_str(),
+                   plat::last_error_text().c_str());
+    else
+      std::fprintf(stderr, "\nSkipped %s: UTF-16 text is not read\n",
+                   shown(pg_complete_path).c_str());
+    note_status(2);
+    return;
+  }
   // The output is written beside its target and put in place only when
   // complete, so an earlier .IP survives any failure.
   plat::File output;
@@ -324,10 +389,9 @@ void convert_file() {
   std::fprintf(stdout, "\nInput file  %s\nOutput file %s\n", shown(pg_complete_path).c_str(),
                shown(output_name).c_str());
 
-  FileSource source(input);
   FileSink sink(output);
   const ConvertOptions options{plat::text_input_ends_at_ctrl_z(), plat::line_end()};
-  const convert_result result = convert_stream(source, sink, options);
+  const convert_result result = convert_stream(source, sink, options, &start);
 
   if (result == convert_result::read_failed) {
     std::fprintf(stderr, "\nError reading input file %s: %s\n", shown(pg_complete_path).c_str(),
@@ -347,4 +411,50 @@ void convert_file() {
     return;
   }
   input.close();
+}
+
+namespace {
+
+// The original standard output of a run that converts standard input.
+plat::File g_data_output;
+std::string g_data_output_error;
+
+}  // namespace
+
+void keep_data_output() {
+  if (!plat::keep_standard_output(g_data_output)) g_data_output_error = plat::last_error_text();
+}
+
+void convert_standard_input() {
+  plat::File input;
+  if (!plat::open_standard_input(input)) {
+    std::fprintf(stderr, "\nError reading standard input: %s\n", plat::last_error_text().c_str());
+    note_status(2);
+    return;
+  }
+  FileSource source(input);
+  const InputStart start = read_input_start(source);
+  if (start.utf16()) {
+    std::fputs("\nSkipped standard input: UTF-16 text is not read\n", stderr);
+    note_status(2);
+    return;
+  }
+  if (!g_data_output.is_open()) {
+    std::fprintf(stderr, "\nError writing standard output: %s\n", g_data_output_error.c_str());
+    note_status(3);
+    return;
+  }
+  FileSink sink(g_data_output);
+  const ConvertOptions options{plat::text_input_ends_at_ctrl_z(), plat::line_end(), true};
+  const convert_result result = convert_stream(source, sink, options, &start);
+  if (result == convert_result::read_failed) {
+    std::fprintf(stderr, "\nError reading standard input: %s\n", plat::last_error_text().c_str());
+    note_status(2);
+  }
+  // Closed now, so that the reader of the lines sees their end while files
+  // are still converted.
+  if (!g_data_output.close() || result == convert_result::write_failed) {
+    std::fprintf(stderr, "\nError writing standard output: %s\n", plat::last_error_text().c_str());
+    note_status(3);
+  }
 }

@@ -35,9 +35,38 @@ struct ByteSink {
 struct ConvertOptions {
   bool ends_at_ctrl_z;    // text input ends at the first Ctrl+Z byte
   const char* line_end;   // written after every output line
+  // A pipe or terminal: whenever a read gives less than a block, the lines
+  // converted so far are written, so that their reader need not wait for
+  // the end of the input.
+  bool write_when_input_pauses = false;
 };
 enum class convert_result { ok, read_failed, write_failed };
-convert_result convert_stream(ByteSource& source, ByteSink& sink, const ConvertOptions& options);
+
+// The first block of an input, read before its output is created so that
+// text this program cannot read is refused first. The conversion goes on
+// from it without reading it again; it stays in the converter's own input
+// buffer until the next conversion starts.
+struct InputStart {
+  const char* data = nullptr;
+  size_t size = 0;
+  bool ended = false;   // the input ended within the block
+  bool failed = false;  // the read failed
+  // The input begins with a UTF-16 byte-order mark (FF FE or FE FF).
+  bool utf16() const;
+};
+InputStart read_input_start(ByteSource& source);
+
+// A UTF-8 byte-order mark at the very start of the input is line text but
+// not part of the first line's number. With `start`, the conversion begins
+// with that block read ahead.
+convert_result convert_stream(ByteSource& source, ByteSink& sink, const ConvertOptions& options,
+                              const InputStart* start = nullptr);
+
+// Standard input as a filter: its lines go to the original standard output
+// with the rules of a file, and every report goes to standard error.
+// keep_data_output runs before anything is written to stdout.
+void keep_data_output();
+void convert_standard_input();
 
 // Worst outcome of the conversions so far (0, 2 or 3), for the exit status.
 extern int g_conversion_status;

@@ -72,6 +72,14 @@ const char* format_thousands() {
 
 namespace {
 
+// "-" among the leading file arguments: standard output is for the
+// converted lines of standard input alone.
+bool names_standard_input(const std::vector<std::u16string>& args) {
+  for (size_t i = 1; i < args.size() && is_file_argument(args[i]); ++i)
+    if (args[i] == kStandardInputArg) return true;
+  return false;
+}
+
 void walk_search_dirs() {
   for (auto& dir : search_dirs) {
     if (dir.empty() || !plat::is_separator(dir.back())) dir += plat::separator();
@@ -91,6 +99,9 @@ exit_status run_program(const std::vector<std::u16string>& args) {
     return exit_status::illegal_option;
   }
   g_run_started = plat::now_seconds();
+  // Before anything can be written to stdout: from here on it goes to
+  // standard error, the INI notes and option messages included.
+  if (names_standard_input(args)) keep_data_output();
   init_buffers();
   init_environment();
   init_program_defaults();
@@ -99,13 +110,16 @@ exit_status run_program(const std::vector<std::u16string>& args) {
   print_run_header(args);
   check_acct_file();  // the record of this run is complete here
 
-  if (search_dirs.empty()) {
+  // Standard input alone is what the user asked for: no directory is walked.
+  if (search_dirs.empty() && !standard_input_named) {
     if (auto cwd = plat::current_dir()) add_search_dir(*cwd);
   }
   settle_settings();
 
   dirfullpath = search_dirs.empty() ? std::u16string() : search_dirs.front();
   g_volume_type = volume_type();
+
+  if (standard_input_named) convert_standard_input();
 
   if (g_options.immediate == 0 && g_options.output != 0) {
     std::fputs("\nCounting files: ", stderr);

@@ -183,6 +183,17 @@ bool process_running(uint64_t pid);
 // Text of the last failed operation's system error.
 std::string last_error_text();
 
+// Standard input as a File, for data read in blocks as it comes: no text
+// mode stands between (Win32: the stream is binary). False when the
+// process has no standard input.
+bool open_standard_input(File& file);
+// Keeps the process's standard output as `file`, for data written byte for
+// byte, and points the stdout stream, and the standard output the process
+// hands on, at standard error from then on: no report can mix with the
+// data. Call it before anything is written to stdout. False when there is
+// no standard output to keep; stdout is moved all the same.
+bool keep_standard_output(File& file);
+
 // Opens a C stream on a wide name; mode as for fopen ("a+", "w", "r", ...).
 FILE* open_stream(const std::u16string& path, const char* mode);
 

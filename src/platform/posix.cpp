@@ -700,6 +700,40 @@ FILE* open_stream(const std::u16string& path, const char* mode) {
   return f;
 }
 
+bool open_standard_input(File& file) {
+  file.close();
+  const int fd = fcntl(0, F_DUPFD_CLOEXEC, 3);
+  if (fd < 0) {
+    remember_error();
+    return false;
+  }
+  file.handle_ = fd;
+  return true;
+}
+
+bool keep_standard_output(File& file) {
+  file.close();
+  fflush(stdout);
+  const int fd = fcntl(1, F_DUPFD_CLOEXEC, 3);
+  if (fd < 0)
+    remember_error();
+  else
+    file.handle_ = fd;
+  // Unbuffered as standard error is, so that the reports of both streams
+  // keep their order.
+  setvbuf(stdout, nullptr, _IONBF, 0);
+  // Without a standard error the reports are lost rather than mixed in;
+  // the descriptor stays taken, so no file opened later becomes stdout.
+  if (dup2(2, 1) < 0) {
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0 && null != 1) {
+      dup2(null, 1);
+      ::close(null);
+    }
+  }
+  return fd >= 0;
+}
+
 bool text_input_ends_at_ctrl_z() { return false; }
 const char* line_end() { return "\n"; }
 

@@ -19,6 +19,7 @@
 #include <shellapi.h>
 
 #include <conio.h>
+#include <fcntl.h>
 #include <io.h>
 
 #include <algorithm>
@@ -509,6 +510,56 @@ FILE* open_stream(const std::u16string& path, const char* mode) {
     if (g_last_error == 0) g_last_error = ERROR_INVALID_PARAMETER;
   }
   return f;
+}
+
+namespace {
+
+// A handle of our own on a standard handle, so that closing the File
+// leaves the standard one alone.
+bool duplicate_standard(DWORD which, File& file) {
+  HANDLE h = GetStdHandle(which);
+  HANDLE copy = nullptr;
+  if (h == nullptr || h == INVALID_HANDLE_VALUE) {
+    g_last_error = ERROR_INVALID_HANDLE;
+    return false;
+  }
+  if (!DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &copy, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS)) {
+    remember_error();
+    return false;
+  }
+  file.handle_ = reinterpret_cast<intptr_t>(copy);
+  return true;
+}
+
+}  // namespace
+
+bool open_standard_input(File& file) {
+  file.close();
+  // The data are read through the handle; the runtime's stream must not
+  // translate what a later key read takes from it either.
+  _setmode(_fileno(stdin), _O_BINARY);
+  return duplicate_standard(STD_INPUT_HANDLE, file);
+}
+
+bool keep_standard_output(File& file) {
+  file.close();
+  fflush(stdout);
+  const bool kept = duplicate_standard(STD_OUTPUT_HANDLE, file);
+  // Unbuffered as standard error is, so that the reports of both streams
+  // keep their order.
+  setvbuf(stdout, nullptr, _IONBF, 0);
+  // Without a standard error the reports are lost rather than mixed in;
+  // the descriptor stays taken, so no file opened later becomes stdout.
+  if (_dup2(_fileno(stderr), _fileno(stdout)) != 0) {
+    const int null = _open("NUL", _O_WRONLY);
+    if (null >= 0 && null != _fileno(stdout)) {
+      _dup2(null, _fileno(stdout));
+      _close(null);
+    }
+  }
+  SetStdHandle(STD_OUTPUT_HANDLE, GetStdHandle(STD_ERROR_HANDLE));
+  return kept;
 }
 
 bool text_input_ends_at_ctrl_z() { return true; }

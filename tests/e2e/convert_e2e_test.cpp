@@ -32,6 +32,16 @@ class ConvertE2E : public testing::Test {
     options.unset_env = {"ACCT", "SILENT", "RESET"};
     return run_program(args, options);
   }
+  // Standard input fed with `input`; standard output as the program wrote it.
+  test::RunResult run_filter(const std::vector<std::string>& args, const std::string& input) {
+    test::RunOptions options;
+    options.cwd = tmp.path();
+    options.unset_env = {"ACCT", "SILENT", "RESET"};
+    options.stdin_text = input;
+    options.stdin_closed = false;
+    options.stdout_as_written = true;
+    return run_program(args, options);
+  }
   test::TempDir tmp;
 };
 
@@ -321,6 +331,91 @@ TEST_F(ConvertE2E, DirectoriesThatCannotBeSearchedAreNamedAndTheRestConverted) {
   }
   EXPECT_TRUE(fs::exists(tmp.path() / "d/a.IP"));
   EXPECT_TRUE(fs::exists(tmp.path() / "d/sub/s.IP"));
+}
+
+// "-" reads standard input and writes its lines to standard output.
+TEST_F(ConvertE2E, StandardInputConvertsByteForByteAsAFile) {
+  const std::string inputs[] = {
+      "3139666412,a\r\n16909060\n",
+      "1\n2,no final line feed",
+      std::string("7\0x\n\0\r\n", 6),
+      "5\r\r\n6\rx\n",
+      "\xEF\xBB\xBF" "42,mark\n",
+      "1\n2\x1a" "3\n",
+  };
+  for (const std::string& input : inputs) {
+    tmp.write("in.txt", input);
+    ASSERT_EQ(run({"in.txt"}).status, 0);
+    const std::string expected = read_file(tmp.path() / "in.IP");
+    const auto r = run_filter({"-"}, input);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, expected) << input;
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+TEST_F(ConvertE2E, StandardInputAloneWalksNoDirectory) {
+  tmp.write("a.csv", "1\n");
+  const auto r = run_filter({"-"}, "2\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, test::program_text("2|Hex|00000002|IP-decimal|0.0.0.2\n"));
+  EXPECT_FALSE(fs::exists(tmp.path() / "a.IP"));
+}
+
+// Standard output carries the converted lines alone; the header and the
+// file reports go to standard error.
+TEST_F(ConvertE2E, StandardInputAmongFilesIsConvertedOnceAndKeepsStandardOutputToItself) {
+  tmp.write("a.csv", "1\n");
+  tmp.write("b.csv", "2\n");
+  const auto r = run_filter({"a.csv", "-", "b.csv", "-", "-v"}, "3\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, test::program_text("3|Hex|00000003|IP-decimal|0.0.0.3\n"));
+  EXPECT_NE(r.err.find("\nCommand line:  "), std::string::npos);
+  EXPECT_NE(r.err.find("\nInput file  " + test::shown_path(fs::canonical(tmp.path()) / "a.csv")),
+            std::string::npos);
+  EXPECT_EQ(read_file(tmp.path() / "a.IP"), test::program_text("1|Hex|00000001|IP-decimal|0.0.0.1\n"));
+  EXPECT_EQ(read_file(tmp.path() / "b.IP"), test::program_text("2|Hex|00000002|IP-decimal|0.0.0.2\n"));
+}
+
+TEST_F(ConvertE2E, StandardInputReadAndWriteErrorsGiveStatus2And3) {
+  test::RunOptions options;
+  options.cwd = tmp.path();
+  options.unset_env = {"ACCT", "SILENT", "RESET"};
+  options.stdin_file = tmp.path().string();  // a directory cannot be read
+  auto r = run_program({"-"}, options);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("\nError reading standard input: "), std::string::npos) << r.err;
+
+  tmp.write("in.txt", "1\n");
+  options.stdin_file = (tmp.path() / "in.txt").string();
+  options.stdout_file = "/dev/full";
+  r = run_program({"-"}, options);
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("\nError writing standard output: "), std::string::npos) << r.err;
+}
+
+TEST_F(ConvertE2E, ByteOrderMarks) {
+  tmp.write("d/mark.csv", "\xEF\xBB\xBF" "16909060,x\n");
+  tmp.write("d/le.csv", std::string("\xFF\xFE" "1\0\n\0", 6));
+  tmp.write("d/be.csv", std::string("\xFE\xFF\0" "1\0\n", 6));
+  const auto r = run({"d"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(read_file(tmp.path() / "d/mark.IP"),
+            test::program_text("\xEF\xBB\xBF" "16909060,x|Hex|01020304|IP-decimal|1.2.3.4\n"));
+  const fs::path base = fs::canonical(tmp.path());
+  for (const char* name : {"d/le.csv", "d/be.csv"}) {
+    const std::string shown = test::shown_path(base / name);
+    EXPECT_NE(r.err.find("\nSkipped " + shown + ": UTF-16 text is not read\n"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out.find(shown), std::string::npos);
+  }
+  EXPECT_FALSE(fs::exists(tmp.path() / "d/le.IP"));
+  EXPECT_FALSE(fs::exists(tmp.path() / "d/be.IP"));
+
+  const auto piped = run_filter({"-"}, std::string("\xFF\xFE" "1\0", 4));
+  EXPECT_EQ(piped.status, 2);
+  EXPECT_EQ(piped.out, "");
+  EXPECT_EQ(piped.err, "\nSkipped standard input: UTF-16 text is not read\n");
 }
 
 }  // namespace

@@ -70,7 +70,10 @@ RunResult run_program(const std::vector<std::string>& args, const RunOptions& op
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   if (running_under_wine() && !options.streams_under_wine && !args.empty()) {
     auto at = argv_text.begin() + static_cast<std::ptrdiff_t>(first_arg);
-    while (at != argv_text.end() && (at->empty() || std::strchr("-+/", (*at)[0]) == nullptr)) ++at;
+    // A lone "-" is a file argument (standard input), not an option group.
+    while (at != argv_text.end() &&
+           (at->empty() || *at == "-" || std::strchr("-+/", (*at)[0]) == nullptr))
+      ++at;
     argv_text.insert(at, "-S");
   }
   if (options.file_size_limit_bytes >= 0) {
@@ -119,6 +122,11 @@ RunResult run_program(const std::vector<std::string>& args, const RunOptions& op
   posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
   for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
     posix_spawn_file_actions_addclose(&actions, fd);
+  if (!options.stdin_file.empty())
+    posix_spawn_file_actions_addopen(&actions, 0, options.stdin_file.c_str(), O_RDONLY, 0);
+  if (!options.stdout_file.empty())
+    posix_spawn_file_actions_addopen(&actions, 1, options.stdout_file.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
   std::string cwd = options.cwd.empty() ? std::string(".") : options.cwd.string();
   posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
 
@@ -192,7 +200,7 @@ RunResult run_program(const std::vector<std::string>& args, const RunOptions& op
   result.peak_rss_kib = usage.ru_maxrss;
   if (timed_out) result.err += "\n[test harness: program timed out]\n";
   if (running_under_wine()) {
-    result.out = from_text_mode(result.out);
+    if (!options.stdout_as_written) result.out = from_text_mode(result.out);
     result.err = from_text_mode(without_wine_notes(result.err));
   }
   return result;

@@ -41,6 +41,13 @@ struct RunOptions {
   // When set, the program's standard output goes to this file (such as
   // /dev/full) instead of RunResult::out.
   std::filesystem::path stdout_path;
+  // When set, standard input is read from this file or standard output
+  // written to it, in place of the pipes.
+  std::string stdin_file;
+  std::string stdout_file;
+  // Standard output as written, also under wine: the converted lines of a
+  // run that reads standard input, which are not written in text mode.
+  bool stdout_as_written = false;
 };
 
 // The program under test (IPCONV_PROGRAM) and its runner (IPCONV_RUNNER).

@@ -177,6 +177,90 @@ TEST(ConvertStream, CtrlZEndsTheInputOnlyWhereThePlatformSaysSo) {
   EXPECT_EQ(convert("1\x1a\n"), "1\x1a|Hex|00000001|IP-decimal|0.0.0.1\n");
 }
 
+TEST(ConvertStream, Utf8ByteOrderMarkIsCopiedButNotReadAsTheFirstNumber) {
+  const std::string mark = "\xEF\xBB\xBF";
+  for (size_t chunk : {1, 2, 3, 4, 1 << 20}) {
+    // Only at the very start: a mark on a later line is line text.
+    EXPECT_EQ(convert(mark + "42,x\r\n" + mark + "7\n", chunk),
+              mark + "42,x|Hex|0000002A|IP-decimal|0.0.0.42\n" + mark + "7" + kZero + "\n")
+        << chunk;
+  }
+  EXPECT_EQ(convert(mark), mark + kZero + "\n");
+  EXPECT_EQ(convert(mark + " -1\n"), mark + " -1|Hex|FFFFFFFF|IP-decimal|255.255.255.255\n");
+  EXPECT_EQ(convert("\xEF\xBB" "5\n"), "\xEF\xBB" "5" + kZero + "\n");
+}
+
+// The block read ahead: what it tells of the text, and a conversion that
+// goes on from it as if nothing had been read before.
+TEST(InputStart, TellsUtf16MarksAlsoFromAPipeThatGivesOneByte) {
+  const std::pair<std::string, bool> cases[] = {
+      {std::string("\xFF\xFE" "1\0\n\0", 6), true},
+      {std::string("\xFE\xFF\0" "1\0\n", 6), true},
+      {"\xFF", false},
+      {"\xFE\xFE", false},
+      {"\xEF\xBB\xBF" "1\n", false},
+      {"1\xFF\xFE", false},
+      {"", false},
+  };
+  for (const auto& [input, utf16] : cases) {
+    for (size_t chunk : {1, 1 << 20}) {
+      ChunkSource source(input, chunk);
+      EXPECT_EQ(read_input_start(source).utf16(), utf16) << chunk << " " << input;
+    }
+  }
+}
+
+TEST(InputStart, ConversionGoesOnFromTheBlockReadAhead) {
+  for (const std::string input : {"1\n2\r\n3", "\xFF" "9\n", "", "\xEF\xBB\xBF" "8\n"}) {
+    for (size_t chunk : {1, 5, 1 << 20}) {
+      ChunkSource source(input, chunk);
+      const InputStart start = read_input_start(source);
+      StringSink sink;
+      EXPECT_EQ(convert_stream(source, sink, {false, "\n"}, &start), convert_result::ok);
+      EXPECT_EQ(sink.text, convert(input)) << chunk << " " << input;
+    }
+  }
+  // An end seen while reading ahead is not asked for again: a terminal
+  // would wait for a second end of input.
+  struct EndsOnce : ByteSource {
+    long long read(char*, size_t) override { return reads++ == 0 ? 0 : -1; }
+    int reads = 0;
+  } terminal;
+  const InputStart start = read_input_start(terminal);
+  StringSink sink;
+  EXPECT_EQ(convert_stream(terminal, sink, {false, "\n"}, &start), convert_result::ok);
+  EXPECT_EQ(terminal.reads, 1);
+}
+
+TEST(ConvertStream, WritesTheLinesSoFarWhenAPipePausesOnlyWhenAsked) {
+  // One line per read, as from a pipe that is written slowly; each read
+  // notes what its reader had been given by then.
+  struct SlowPipe : ByteSource {
+    long long read(char* buffer, size_t) override {
+      given.push_back(sink.text);
+      if (next == lines.size()) return 0;
+      lines[next].copy(buffer, lines[next].size());
+      return static_cast<long long>(lines[next++].size());
+    }
+    std::vector<std::string> lines{"1\n", "2", "\n"};
+    size_t next = 0;
+    StringSink sink;
+    std::vector<std::string> given;
+  };
+  const std::string one = "1|Hex|00000001|IP-decimal|0.0.0.1\n";
+  const std::string two = "2|Hex|00000002|IP-decimal|0.0.0.2\n";
+  for (bool asked : {true, false}) {
+    SlowPipe pipe;
+    const InputStart start = read_input_start(pipe);
+    EXPECT_EQ(convert_stream(pipe, pipe.sink, {false, "\n", asked}, &start), convert_result::ok);
+    EXPECT_EQ(pipe.sink.text, one + two);
+    if (asked)
+      EXPECT_EQ(pipe.given, (std::vector<std::string>{"", one, one, one + two}));
+    else
+      EXPECT_EQ(pipe.given, (std::vector<std::string>{"", "", "", ""}));
+  }
+}
+
 TEST(ConvertStream, WritesThePlatformLineEnd) {
   EXPECT_EQ(convert("1\r\n2\n", 1 << 20, false, "\r\n"),
             "1|Hex|00000001|IP-decimal|0.0.0.1\r\n2|Hex|00000002|IP-decimal|0.0.0.2\r\n");
@@ -205,5 +289,8 @@ TEST(ConvertStream, ReportsReadAndWriteFailures) {
   ChunkSource source("1\n2\n", 1);
   const ConvertOptions options{false, "\n"};
   EXPECT_EQ(convert_stream(bad_source, sink, options), convert_result::read_failed);
+  const InputStart failed = read_input_start(bad_source);
+  EXPECT_TRUE(failed.failed);
+  EXPECT_EQ(convert_stream(bad_source, sink, options, &failed), convert_result::read_failed);
   EXPECT_EQ(convert_stream(source, bad_sink, options), convert_result::write_failed);
 }

@@ -499,6 +499,17 @@ TEST_F(OptionsTest, LeadingArgumentsThenExtraItemEndsTheScan) {
   EXPECT_EQ(g_options.recurse, 1);  // -r came after the extra item
 }
 
+TEST_F(OptionsTest, LoneDashIsAFileArgumentThatNamesStandardInput) {
+  testing::internal::CaptureStdout();
+  parse({"a.txt", "-", "b.txt", "-", "-v"});
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_TRUE(standard_input_named);
+  EXPECT_EQ(file_argument_count, 4u);
+  EXPECT_EQ(search_dirs.size(), 1u);
+  EXPECT_EQ(type_list, (std::vector<std::u16string>{u"a.txt", u"b.txt"}));
+  EXPECT_EQ(g_options.quiet, 0);
+}
+
 TEST_F(OptionsTest, DotIniIsSkippedAndTheNextArgumentIsAGroup) {
   parse({"-.ini", "xv"});  // its first character only introduces the group
   EXPECT_EQ(g_options.quiet, 0);
