@@ -326,10 +326,11 @@ void option_name_width(Scan& s, int32_t& flag) {
   end_run(exit_status::normal_exit);
 }
 
-// --help and --version are whole words in any case, looked at before the
+// --help (or --usage) and --version are whole words in any case, looked at before the
 // long-option table, whose VER row would take "VERSION" by its prefix.
 void answer_request(std::u16string_view long_text) {
-  if (equals_ignore_case(long_text, u"HELP")) answer_help();
+  if (equals_ignore_case(long_text, u"HELP") || equals_ignore_case(long_text, u"USAGE"))
+    answer_help();
   if (equals_ignore_case(long_text, u"VERSION")) answer_version();
 }
 
@@ -482,7 +483,11 @@ void parse_options(const std::vector<std::u16string>& args) {
   const size_t file_args = i - 1;
 
   for (; i < args.size(); ++i) {
-    if (!begins_option_group(args[i])) {
+    // A "-" after the options, with no file argument before them, meant
+    // standard input ("ipconv -v -"): walking the current directory instead
+    // would convert what was not asked for.
+    const bool misplaced_input = file_args == 0 && args[i] == kStandardInputArg;
+    if (!begins_option_group(args[i]) || misplaced_input) {
       write_extra_item(args[i]);
       // Without a file argument the run would convert the current
       // directory instead of what was typed: most likely a file named

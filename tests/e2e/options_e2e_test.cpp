@@ -37,7 +37,7 @@ TEST(OptionsE2E, HelpRequestEndsWithStatus5) {
 }
 
 TEST(OptionsE2E, HelpRequestsAreAnsweredBeforeAnythingIsWritten) {
-  for (const char* request : {"--help", "--HELP", "/?"}) {
+  for (const char* request : {"--help", "--HELP", "/?", "--usage"}) {
     test::TempDir dir;
     dir.write("a.txt", "3139666412\n");
     test::RunOptions options;
@@ -110,15 +110,19 @@ TEST(OptionsE2E, ExtraItemIsReportedAndTheRunGoesOn) {
 }
 
 TEST(OptionsE2E, ExtraItemWithoutFileArgumentEndsWithStatus5AndConvertsNothing) {
-  test::TempDir dir;
-  dir.write("data.csv", "3139666412\n");
-  auto r = run_in(dir, {"-v", "data.csv"});
-  EXPECT_EQ(r.status, 5) << r.out << r.err;
-  EXPECT_NE(r.out.find("\nThere appears to be an extra or eroneous item \"data.csv\"\n"),
-            std::string::npos)
-      << r.out;
-  EXPECT_EQ(r.out.find("\nStarted "), std::string::npos) << r.out;  // no run header either
-  EXPECT_FALSE(std::filesystem::exists(dir.path() / "data.IP"));
+  // A file name, or "-" for standard input, typed after the options.
+  for (const char* item : {"data.csv", "-"}) {
+    test::TempDir dir;
+    dir.write("data.csv", "3139666412\n");
+    auto r = run_in(dir, {"-v", item});
+    EXPECT_EQ(r.status, 5) << r.out << r.err;
+    EXPECT_NE(r.out.find("\nThere appears to be an extra or eroneous item \"" + std::string(item) +
+                         "\"\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("\nStarted "), std::string::npos) << r.out;  // no run header either
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "data.IP"));
+  }
 }
 
 TEST(OptionsE2E, OutputOptionNamesTheFullPath) {
