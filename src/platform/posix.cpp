@@ -525,7 +525,7 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
 
   const std::u16string folded_pattern = fold(pattern);
   const bool all = folded_pattern == u"*" || folded_pattern == u"*.*";
-  std::vector<Listed> dots;
+  bool dot_kept = false;
   std::u16string name, key;
   // Without files, the one that would come first is still kept unless "."
   // or ".." comes before it.
@@ -538,7 +538,7 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
     const bool dot = strcmp(de->d_name, ".") == 0 || strcmp(de->d_name, "..") == 0;
     if (dot && root) continue;
     const bool only_first = directories_only_ && type == DT_REG;
-    if (only_first && !dots.empty()) continue;
+    if (only_first && dot_kept) continue;
     name = utf8_to_utf16_escaped(de->d_name);
     if (!all) {
       key = name;
@@ -556,9 +556,10 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
       room = false;
       break;
     }
-    (dot ? dots : found_).push_back(listed);
+    found_.push_back(listed);
+    dot_kept = dot_kept || dot;
   }
-  if (room && have_first_file && dots.empty()) {
+  if (room && have_first_file && !dot_kept) {
     Listed listed;
     listed.kind = DT_REG;
     room = add_name(first_file, listed);
@@ -574,13 +575,16 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
     return false;
   }
 
-  std::sort(found_.begin(), found_.end(), [this](const Listed& a, const Listed& b) {
+  // "." and ".." first, "." before "..".
+  const auto dot_rank = [this](const Listed& e) {
+    return e.name_units <= 2 && name_of(e) == std::u16string_view(u"..", e.name_units) ? e.name_units
+                                                                                      : 3;
+  };
+  std::sort(found_.begin(), found_.end(), [&](const Listed& a, const Listed& b) {
+    const int rank_a = dot_rank(a), rank_b = dot_rank(b);
+    if (rank_a != rank_b) return rank_a < rank_b;
     return listed_before(name_of(a), name_of(b));
   });
-  // "." before "..".
-  std::sort(dots.begin(), dots.end(),
-            [](const Listed& a, const Listed& b) { return a.name_units < b.name_units; });
-  found_.insert(found_.begin(), dots.begin(), dots.end());
 
   bool no_crtime = false;
   if (details) details_.reserve(found_.size());
