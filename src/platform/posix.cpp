@@ -337,7 +337,10 @@ bool name_matches(const std::u16string& folded_pattern,
 // keeps one copy of each name.
 bool listed_before(std::u16string_view a, std::u16string_view b) {
   const size_t common = std::min(a.size(), b.size());
-  for (size_t i = 0; i < common; ++i) {
+  // Equal units fold alike: only the rest from the first difference is folded.
+  size_t i = 0;
+  while (i < common && a[i] == b[i]) ++i;
+  for (; i < common; ++i) {
     const char16_t fa = fold_unit(a[i]), fb = fold_unit(b[i]);
     if (fa != fb) return fa < fb;
   }
