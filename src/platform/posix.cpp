@@ -579,9 +579,9 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
   }
 
   // "." and ".." first, "." before "..".
-  const auto dot_rank = [this](const Listed& e) {
-    return e.name_units <= 2 && name_of(e) == std::u16string_view(u"..", e.name_units) ? e.name_units
-                                                                                      : 3;
+  const auto dot_rank = [this](const Listed& e) -> int {
+    const bool dot = e.name_units <= 2 && name_of(e) == std::u16string_view(u"..", e.name_units);
+    return dot ? e.name_units : 3;
   };
   std::sort(found_.begin(), found_.end(), [&](const Listed& a, const Listed& b) {
     const int rank_a = dot_rank(a), rank_b = dot_rank(b);

@@ -344,7 +344,8 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first, bool
     const std::u16string_view name(reinterpret_cast<const char16_t*>(w.cFileName),
                                    wcslen(w.cFileName));
     const bool dot = name == u"." || name == u"..";
-    const bool only_first = directories_only_ && (w.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    const bool only_first =
+        directories_only_ && (w.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
     if (only_first && dot_kept) continue;
     const std::u16string key = dot ? std::u16string(name) : upper_key(name);
     Listed listed;
@@ -380,9 +381,9 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first, bool
 
   std::vector<uint32_t> order(found_.size());
   for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-  const auto dot_rank = [this](const Listed& e) {
-    return e.name_units <= 2 && name_of(e) == std::u16string_view(u"..", e.name_units) ? e.name_units
-                                                                                      : 3;
+  const auto dot_rank = [this](const Listed& e) -> int {
+    const bool dot = e.name_units <= 2 && name_of(e) == std::u16string_view(u"..", e.name_units);
+    return dot ? e.name_units : 3;
   };
   std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
     const Listed& la = found_[a];
