@@ -123,7 +123,9 @@ void walk_dir(const std::u16string& directory) {
     return;
   g_searchstr = directory + u"*.*";
   {
+    // Held while the walk descends: only the directories are kept.
     plat::DirSearch search;
+    search.directories_only();
     plat::FindData entry;
     if (!search.start(g_searchstr, entry, /*details=*/false)) {
       if (search.unreadable()) note_unsearchable(directory);

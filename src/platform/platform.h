@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -113,22 +114,67 @@ class DirSearch {
   bool unreadable() const { return unreadable_; }
   bool next(FindData& entry) {
     if (next_ >= found_.size()) return false;
-    entry = std::move(found_[next_++]);
+    const Listed& listed = found_[next_];
+    entry.name.assign(names_, listed.name_at, listed.name_units);
+    entry.attributes = listed.attributes;
+    const Details none;
+    const Details& more = next_ < details_.size() ? details_[next_] : none;
+    entry.size = more.size;
+    entry.creation = more.creation;
+    entry.last_access = more.last_access;
+    entry.last_write = more.last_write;
+    ++next_;
     return true;
   }
   void close() {
-    found_.clear();
+    std::u16string().swap(names_);
+    std::vector<Listed>().swap(found_);
+    std::vector<Details>().swap(details_);
     next_ = 0;
   }
+  // From the next start on, the entries after the first are only the
+  // directories: all that a walk needs to descend, and a directory of a
+  // million files then costs next to nothing. The first entry stays what
+  // it would be, so that start still tells whether anything matched.
+  void directories_only() { directories_only_ = true; }
 
  private:
   bool unreadable_ = false;
 
   // The whole listing is taken when the search starts: no handle stays
   // open while the caller descends, and files the caller creates meanwhile
-  // (its outputs) do not turn up in it.
-  std::vector<FindData> found_;
+  // (its outputs) do not turn up in it. It is kept flat, as a directory may
+  // hold millions of entries: the names one after the other in names_, a
+  // small record per entry, and the size and stamps only when asked for.
+  struct Listed {
+    uint32_t name_at = 0;  // first unit of the name in names_
+    uint32_t attributes = 0;
+    uint16_t name_units = 0;
+    uint8_t kind = 0;  // the platform's own note until the entry is described
+  };
+  struct Details {
+    uint64_t size = 0;
+    uint64_t creation = 0;
+    uint64_t last_access = 0;
+    uint64_t last_write = 0;
+  };
+  // Adds a name to names_; false when the listing has no room left for it.
+  bool add_name(std::u16string_view name, Listed& listed) {
+    if (name.size() > UINT16_MAX || names_.size() > UINT32_MAX - name.size()) return false;
+    listed.name_at = static_cast<uint32_t>(names_.size());
+    listed.name_units = static_cast<uint16_t>(name.size());
+    names_.append(name);
+    return true;
+  }
+  std::u16string_view name_of(const Listed& listed) const {
+    return std::u16string_view(names_).substr(listed.name_at, listed.name_units);
+  }
+
+  std::u16string names_;
+  std::vector<Listed> found_;
+  std::vector<Details> details_;  // in step with found_, when details were asked for
   size_t next_ = 0;
+  bool directories_only_ = false;
 };
 
 // ---- Files ------------------------------------------------------------------

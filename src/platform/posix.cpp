@@ -332,12 +332,21 @@ bool name_matches(const std::u16string& folded_pattern,
          glob(std::u16string_view(folded_pattern).substr(0, n - 2), folded_name);
 }
 
-struct Entry {
-  std::string native;
-  std::u16string name;
-  std::u16string key;  // folded units, the order of the listing
-  unsigned char type = DT_UNKNOWN;
-};
+// The order of a listing: by upper-cased units, and names that differ only
+// in case by their own units. Folded as it compares, so that a large listing
+// keeps one copy of each name.
+bool listed_before(std::u16string_view a, std::u16string_view b) {
+  const size_t common = std::min(a.size(), b.size());
+  // Equal units fold alike: only the rest from the first difference is folded.
+  size_t i = 0;
+  while (i < common && a[i] == b[i]) ++i;
+  for (; i < common; ++i) {
+    const char16_t fa = fold_unit(a[i]), fb = fold_unit(b[i]);
+    if (fa != fb) return fa < fb;
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a < b;
+}
 
 bool statx_missing = false;
 
@@ -385,21 +394,21 @@ uint64_t ntfs_creation(const std::string& path, bool& missing) {
   return 0;
 }
 
-bool hidden_name(const std::string& native) {
-  return !native.empty() && native[0] == '.' && native != "." && native != "..";
+bool hidden_name(std::u16string_view name) {
+  return !name.empty() && name[0] == u'.' && name != u"." && name != u"..";
 }
 
-// Fills `data` for one entry; false when the entry is not a regular file
-// or a directory (FIFO, socket, device), which Win32 never lists, or has
-// gone since the directory was read.
+// Fills `data` but its name for the entry `name` of type `type` (a d_type);
+// false when the entry is not a regular file or a directory (FIFO, socket,
+// device), which Win32 never lists, or has gone since the directory was read.
 // `dir_path` names the directory of `dir_fd` for the one query that takes
 // no descriptor; `no_crtime` is that query's memory (ntfs_creation).
-bool describe(int dir_fd, const std::string& dir_path, const Entry& entry, bool details,
-              bool& no_crtime, FindData& data) {
-  data = FindData();
-  data.name = entry.name;
-  if (hidden_name(entry.native)) data.attributes |= kAttrHidden;
-  switch (entry.type) {
+bool describe(int dir_fd, const std::string& dir_path, std::u16string_view name,
+              unsigned char type, bool details, bool& no_crtime, FindData& data) {
+  data.attributes = 0;
+  data.size = data.creation = data.last_access = data.last_write = 0;
+  if (hidden_name(name)) data.attributes |= kAttrHidden;
+  switch (type) {
     case DT_FIFO: case DT_SOCK: case DT_CHR: case DT_BLK:
       return false;
     case DT_DIR:
@@ -415,12 +424,13 @@ bool describe(int dir_fd, const std::string& dir_path, const Entry& entry, bool 
       break;
   }
 
+  const std::string native = utf16_to_utf8_escaped(name);
   struct stat st;
   int64_t birth_sec = 0, birth_nsec = 0;
-  if (!query(dir_fd, entry.native.c_str(), 0, st, birth_sec, birth_nsec)) {
+  if (!query(dir_fd, native.c_str(), 0, st, birth_sec, birth_nsec)) {
     // A link whose target is missing is listed as an empty file with the
     // link's own times.
-    if (!query(dir_fd, entry.native.c_str(), AT_SYMLINK_NOFOLLOW, st, birth_sec,
+    if (!query(dir_fd, native.c_str(), AT_SYMLINK_NOFOLLOW, st, birth_sec,
                birth_nsec) ||
         !S_ISLNK(st.st_mode)) {
       return false;
@@ -442,7 +452,7 @@ bool describe(int dir_fd, const std::string& dir_path, const Entry& entry, bool 
   if (birth_sec != 0 || birth_nsec != 0) {
     data.creation = stamp_of(birth_sec, birth_nsec);
   } else {
-    data.creation = ntfs_creation(dir_path + "/" + entry.native, no_crtime);
+    data.creation = ntfs_creation(dir_path + "/" + native, no_crtime);
   }
   return true;
 }
@@ -501,14 +511,12 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
   // count.
   const bool plain = !has_wildcard(pattern) && pattern != u"." && pattern != u"..";
   if (plain) {
-    Entry e;
-    e.native = to_native(pattern);
-    e.name = pattern;
     struct stat st;
-    if (fstatat(fd, e.native.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-      e.type = type_of(st.st_mode);
+    if (fstatat(fd, to_native(pattern).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
       bool no_crtime = false;
-      const bool listed = describe(fd, native_dir, e, details, no_crtime, first);
+      const bool listed =
+          describe(fd, native_dir, pattern, type_of(st.st_mode), details, no_crtime, first);
+      if (listed) first.name = pattern;
       ::close(fd);
       return listed;
     }
@@ -531,39 +539,97 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
 
   const std::u16string folded_pattern = fold(pattern);
   const bool all = folded_pattern == u"*" || folded_pattern == u"*.*";
-  std::vector<Entry> dots, entries;
+  bool dot_kept = false;
+  std::u16string name, key;
+  // Without files, the one that would come first is still kept unless "."
+  // or ".." comes before it.
+  std::u16string first_file;
+  bool have_first_file = false;
+  bool room = true;
   while (struct dirent* de = readdir(d)) {
     const unsigned char type = de->d_type;
     if (type == DT_FIFO || type == DT_SOCK || type == DT_CHR || type == DT_BLK) continue;
-    Entry e;
-    e.native = de->d_name;
-    const bool dot = e.native == "." || e.native == "..";
+    const bool dot = strcmp(de->d_name, ".") == 0 || strcmp(de->d_name, "..") == 0;
     if (dot && root) continue;
-    e.name = from_native(e.native);
-    e.key = fold(e.name);
-    if (!all && !name_matches(folded_pattern, e.key)) continue;
-    e.type = type;
-    (dot ? dots : entries).push_back(std::move(e));
+    const bool only_first = directories_only_ && type == DT_REG;
+    if (only_first && dot_kept) continue;
+    name = utf8_to_utf16_escaped(de->d_name);
+    if (!all) {
+      key = name;
+      for (char16_t& c : key) c = fold_unit(c);
+      if (!name_matches(folded_pattern, key)) continue;
+    }
+    if (only_first) {
+      if (!have_first_file || listed_before(name, first_file)) first_file = name;
+      have_first_file = true;
+      continue;
+    }
+    Listed listed;
+    listed.kind = type;
+    if (!add_name(name, listed)) {
+      room = false;
+      break;
+    }
+    found_.push_back(listed);
+    dot_kept = dot_kept || dot;
+  }
+  if (room && have_first_file && !dot_kept) {
+    Listed listed;
+    listed.kind = DT_REG;
+    room = add_name(first_file, listed);
+    found_.push_back(listed);
+  }
+  if (!room) {
+    // Names past 4 Gi units: rather no listing than one that silently
+    // leaves entries out.
+    errno = EOVERFLOW;
+    remember_error();
+    closedir(d);
+    close();
+    return false;
   }
 
-  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-    const int by_key = a.key.compare(b.key);
-    return by_key != 0 ? by_key < 0 : a.name < b.name;
+  // "." and ".." first, "." before "..".
+  const auto dot_rank = [this](const Listed& e) -> int {
+    const bool dot = e.name_units <= 2 && name_of(e) == std::u16string_view(u"..", e.name_units);
+    return dot ? e.name_units : 3;
+  };
+  std::sort(found_.begin(), found_.end(), [&](const Listed& a, const Listed& b) {
+    const int rank_a = dot_rank(a), rank_b = dot_rank(b);
+    if (rank_a != rank_b) return rank_a < rank_b;
+    return listed_before(name_of(a), name_of(b));
   });
-  // "." before "..".
-  std::sort(dots.begin(), dots.end(),
-            [](const Entry& a, const Entry& b) { return a.native < b.native; });
 
   bool no_crtime = false;
-  found_.reserve(dots.size() + entries.size());
-  for (const std::vector<Entry>* group : {&dots, &entries}) {
-    for (const Entry& e : *group) {
-      FindData data;
-      if (describe(fd, native_dir, e, details, no_crtime, data))
-        found_.push_back(std::move(data));
-    }
+  if (details) details_.reserve(found_.size());
+  FindData described;
+  size_t kept = 0;
+  for (size_t i = 0; i < found_.size(); ++i) {
+    Listed listed = found_[i];
+    if (!describe(fd, native_dir, name_of(listed), listed.kind, details, no_crtime, described))
+      continue;
+    if (directories_only_ && kept > 0 && (described.attributes & kAttrDirectory) == 0) continue;
+    listed.attributes = described.attributes;
+    found_[kept++] = listed;
+    if (details)
+      details_.push_back(Details{described.size, described.creation, described.last_access,
+                                 described.last_write});
   }
   closedir(d);
+  const bool dropped = kept < found_.size();
+  found_.resize(kept);
+  if (directories_only_ && dropped) {
+    // Entries whose type only a query could tell turned out to be files:
+    // the listing is held while the walk descends, so their names go.
+    std::u16string compact;
+    for (Listed& listed : found_) {
+      const std::u16string_view own = name_of(listed);
+      listed.name_at = static_cast<uint32_t>(compact.size());
+      compact.append(own);
+    }
+    names_.swap(compact);
+    found_.shrink_to_fit();
+  }
   if (!next(first)) {
     close();
     return false;

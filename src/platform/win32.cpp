@@ -291,25 +291,20 @@ std::optional<std::string> volume_fs_name(const std::u16string& root) {
 
 namespace {
 
-FindData find_data_of(const WIN32_FIND_DATAW& w) {
-  FindData d;
-  d.name = from_wide(w.cFileName);
-  d.attributes = w.dwFileAttributes;
-  d.size = (static_cast<uint64_t>(w.nFileSizeHigh) << 32) | w.nFileSizeLow;
-  d.creation = stamp_of(w.ftCreationTime);
-  d.last_access = stamp_of(w.ftLastAccessTime);
-  d.last_write = stamp_of(w.ftLastWriteTime);
-  return d;
-}
-
-std::u16string upper_key(const std::u16string& name) {
+// Upper case as NTFS orders names; the same length as `name`.
+std::u16string upper_key(std::u16string_view name) {
   std::u16string key(name);
   if (!key.empty()) {
-    LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide(name),
-                  static_cast<int>(name.size()), reinterpret_cast<wchar_t*>(key.data()),
-                  static_cast<int>(key.size()), nullptr, nullptr, 0);
+    LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE,
+                  reinterpret_cast<const wchar_t*>(name.data()), static_cast<int>(name.size()),
+                  reinterpret_cast<wchar_t*>(key.data()), static_cast<int>(key.size()), nullptr,
+                  nullptr, 0);
   }
   return key;
+}
+
+uint64_t size_of(const WIN32_FIND_DATAW& w) {
+  return (static_cast<uint64_t>(w.nFileSizeHigh) << 32) | w.nFileSizeLow;
 }
 
 }  // namespace
@@ -317,7 +312,7 @@ std::u16string upper_key(const std::u16string& name) {
 // Entries come "." and ".." first, then in the order of their upper-cased
 // names, as NTFS lists them, so that a run over a FAT volume (or under
 // another system's file system) is the same.
-bool DirSearch::start(const std::u16string& search_string, FindData& first, bool /*details*/) {
+bool DirSearch::start(const std::u16string& search_string, FindData& first, bool details) {
   close();
   unreadable_ = false;
   WIN32_FIND_DATAW w;
@@ -338,28 +333,93 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first, bool
     }
     return false;
   }
-  std::vector<FindData> dots;
-  std::vector<std::pair<std::u16string, FindData>> entries;
+  // Upper-cased names at the offsets of names_, and the details in the
+  // order found: both only until the listing is sorted.
+  std::u16string keys;
+  std::vector<Details> found_details;
+  // Without files, the one that would come first is still kept unless "."
+  // or ".." comes before it.
+  std::u16string first_file, first_key;
+  Listed first_listed;
+  Details first_details;
+  bool have_first_file = false;
+  bool dot_kept = false;
+  bool room = true;
+  const auto keep = [&](std::u16string_view name, std::u16string_view key, Listed listed,
+                        const Details& more) {
+    if (!add_name(name, listed)) return false;
+    keys.append(key);
+    found_.push_back(listed);
+    if (details) found_details.push_back(more);
+    return true;
+  };
   do {
-    FindData d = find_data_of(w);
-    if (d.name == u"." || d.name == u"..") {
-      dots.push_back(std::move(d));
-    } else {
-      std::u16string key = upper_key(d.name);
-      entries.emplace_back(std::move(key), std::move(d));
+    const std::u16string_view name(reinterpret_cast<const char16_t*>(w.cFileName),
+                                   wcslen(w.cFileName));
+    const bool dot = name == u"." || name == u"..";
+    const bool only_first =
+        directories_only_ && (w.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    if (only_first && dot_kept) continue;
+    const std::u16string key = dot ? std::u16string(name) : upper_key(name);
+    Listed listed;
+    listed.attributes = w.dwFileAttributes;
+    const Details more{size_of(w), stamp_of(w.ftCreationTime), stamp_of(w.ftLastAccessTime),
+                       stamp_of(w.ftLastWriteTime)};
+    if (only_first) {
+      if (!have_first_file || key < first_key || (key == first_key && name < first_file)) {
+        first_file = name;
+        first_key = key;
+        first_listed = listed;
+        first_details = more;
+      }
+      have_first_file = true;
+      continue;
     }
+    if (!keep(name, key, listed, more)) {
+      room = false;
+      break;
+    }
+    dot_kept = dot_kept || dot;
   } while (FindNextFileW(h, &w));
   FindClose(h);
+  if (room && have_first_file && !dot_kept)
+    room = keep(first_file, first_key, first_listed, first_details);
+  if (!room) {
+    // Names past 4 Gi units: rather no listing than one that silently
+    // leaves entries out.
+    g_last_error = ERROR_NOT_ENOUGH_MEMORY;
+    close();
+    return false;
+  }
 
-  std::sort(dots.begin(), dots.end(),
-            [](const FindData& a, const FindData& b) { return a.name.size() < b.name.size(); });
-  std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
-    return a.first != b.first ? a.first < b.first : a.second.name < b.second.name;
+  std::vector<uint32_t> order(found_.size());
+  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  const auto dot_rank = [this](const Listed& e) -> int {
+    const bool dot = e.name_units <= 2 && name_of(e) == std::u16string_view(u"..", e.name_units);
+    return dot ? e.name_units : 3;
+  };
+  std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+    const Listed& la = found_[a];
+    const Listed& lb = found_[b];
+    const int rank_a = dot_rank(la), rank_b = dot_rank(lb);
+    if (rank_a != rank_b) return rank_a < rank_b;
+    const std::u16string_view key_a = std::u16string_view(keys).substr(la.name_at, la.name_units);
+    const std::u16string_view key_b = std::u16string_view(keys).substr(lb.name_at, lb.name_units);
+    if (key_a != key_b) return key_a < key_b;
+    return name_of(la) < name_of(lb);
   });
+  std::u16string().swap(keys);
 
-  found_.reserve(dots.size() + entries.size());
-  for (FindData& d : dots) found_.push_back(std::move(d));
-  for (auto& e : entries) found_.push_back(std::move(e.second));
+  std::vector<Listed> sorted;
+  sorted.reserve(order.size());
+  if (details) details_.reserve(order.size());
+  for (const uint32_t i : order) {
+    if (directories_only_ && !sorted.empty() && (found_[i].attributes & kAttrDirectory) == 0)
+      continue;
+    sorted.push_back(found_[i]);
+    if (details) details_.push_back(found_details[i]);
+  }
+  found_.swap(sorted);
   if (!next(first)) {
     close();
     return false;

@@ -43,9 +43,11 @@ class PlatformPosixTest : public testing::Test {
   }
 
   // Names of one enumeration, in order.
-  std::vector<std::string> names(const std::string& search, bool details = true) {
+  std::vector<std::string> names(const std::string& search, bool details = true,
+                                 bool directories_only = false) {
     std::vector<std::string> out;
     plat::DirSearch search_handle;
+    if (directories_only) search_handle.directories_only();
     plat::FindData data;
     if (!search_handle.start(in_tmp(search), data, details)) return out;
     do out.push_back(test::u8(data.name));
@@ -75,6 +77,23 @@ TEST_F(PlatformPosixTest, ListsDotsFirstThenByUpperCasedUnits) {
   EXPECT_EQ(names("*"), (Names{".", "..", "1st", "Alpha", "alpha", "beta", "Zed", "_under"}));
   // The order does not depend on the pattern.
   EXPECT_EQ(names("*a*"), (Names{"Alpha", "alpha", "beta"}));
+}
+
+TEST_F(PlatformPosixTest, DirectoriesOnlyListingKeepsItsFirstEntryThenOnlyDirectories) {
+  for (const char* name : {"a.txt", "m.txt", "b-file"}) tmp.write(name, "x");
+  for (const char* name : {"b.txt", "c-dir", "Sub"}) fs::create_directory(tmp.path() / name);
+  fs::create_symlink(tmp.path() / "a.txt", tmp.path() / "a-link");
+  fs::create_directory_symlink(tmp.path() / "c-dir", tmp.path() / "link-dir");
+  for (bool details : {false, true}) {
+    SCOPED_TRACE(details ? "details" : "names only");
+    EXPECT_EQ(names("*.*", details, true), (Names{".", "..", "b.txt", "c-dir", "link-dir", "Sub"}));
+    // Without "." and ".." to lead, the first entry is what the full listing
+    // starts with, file or not, so that the search starts whenever it would.
+    EXPECT_EQ(names("*.txt", details, true), (Names{"a.txt", "b.txt"}));
+    EXPECT_EQ(names("*-*", details, true), (Names{"a-link", "c-dir", "link-dir"}));
+    EXPECT_EQ(names("m*", details, true), (Names{"m.txt"}));
+    EXPECT_EQ(names("*.none", details, true), Names{});
+  }
 }
 
 TEST_F(PlatformPosixTest, RootOfTheFileSystemHasNoDotEntries) {

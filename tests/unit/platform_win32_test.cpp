@@ -35,9 +35,10 @@ class PlatformWin32Test : public testing::Test {
            test::u16(relative);
   }
 
-  std::vector<std::string> names(const std::string& search) {
+  std::vector<std::string> names(const std::string& search, bool directories_only = false) {
     std::vector<std::string> out;
     plat::DirSearch s;
+    if (directories_only) s.directories_only();
     plat::FindData data;
     if (!s.start(in_tmp(search), data)) return out;
     do out.push_back(test::u8(data.name));
@@ -142,6 +143,16 @@ TEST_F(PlatformWin32Test, MissingDirectoryAndNoMatchAreNotUnreadable) {
     EXPECT_FALSE(s.start(in_tmp(search), data)) << search;
     EXPECT_FALSE(s.unreadable()) << search;
   }
+}
+
+TEST_F(PlatformWin32Test, DirectoriesOnlyListingKeepsItsFirstEntryThenOnlyDirectories) {
+  for (const char* name : {"a.txt", "m.txt", "z.txt"}) tmp.write(name, "x");
+  for (const char* name : {"b.txt", "Sub"}) fs::create_directory(tmp.path() / name);
+  EXPECT_EQ(names("*.*", true), (Names{".", "..", "b.txt", "Sub"}));
+  // Without "." and ".." to lead, the first entry is what the full listing
+  // starts with, so that the search starts whenever it would.
+  EXPECT_EQ(names("*.txt", true), (Names{"a.txt", "b.txt"}));
+  EXPECT_EQ(names("m*", true), (Names{"m.txt"}));
 }
 
 TEST_F(PlatformWin32Test, EntriesCarryAttributesSizesAndStamps) {
