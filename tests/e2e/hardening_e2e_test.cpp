@@ -44,6 +44,19 @@ std::vector<std::string> leftovers(const fs::path& dir) {
   return names;
 }
 
+// A program this test started has `file` open: its conversion is under way
+// (the output being written has no name to look for).
+bool child_reads(const fs::path& file) {
+  std::error_code ec;
+  for (const auto& task : fs::directory_iterator("/proc/self/task", ec)) {
+    std::ifstream children(task.path() / "children");
+    for (std::string pid; children >> pid;)
+      for (const auto& fd : fs::directory_iterator("/proc/" + pid + "/fd", ec))
+        if (fs::read_symlink(fd.path(), ec) == file) return true;
+  }
+  return false;
+}
+
 std::string repeated(const std::string& part, size_t times) {
   std::string out;
   out.reserve(part.size() * times);
@@ -137,11 +150,7 @@ TEST_F(HardeningE2E, InputsChangedBetweenTheWalkAndTheirConversion) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     std::error_code ec;
     while (std::chrono::steady_clock::now() < deadline) {
-      // The temporary output of a.txt shows that its conversion is under way.
-      bool converting = false;
-      for (const auto& entry : fs::directory_iterator(d, ec))
-        converting |= entry.path().filename().string().find('~') != std::string::npos;
-      if (converting) {
+      if (child_reads(d / "a.txt")) {
         fs::remove(d / "b.txt", ec);                         // gone
         fs::remove(d / "c.txt", ec);
         test::make_fifo(d / "c.txt");                        // a FIFO nobody writes to
