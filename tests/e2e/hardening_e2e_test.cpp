@@ -82,16 +82,53 @@ class HardeningE2E : public testing::Test {
 
 TEST_F(HardeningE2E, FileSizeLimitKeepsTheEarlierOutputAndGivesStatus3) {
   if (test::running_under_wine()) GTEST_SKIP() << "a POSIX file-size limit";
-  tmp.write("d/a.txt", repeated("1\n", 20000));  // about 700 KB of output
-  tmp.write("d/a.IP", "earlier\n");
+  // Whether or not the caller ignores SIGXFSZ, the limit is a write error.
+  for (const bool signal_default : {false, true}) {
+    SCOPED_TRACE(signal_default ? "SIGXFSZ at its default" : "SIGXFSZ ignored");
+    fs::remove_all(tmp.path() / "d");
+    tmp.write("d/a.txt", repeated("1\n", 20000));  // about 700 KB of output
+    tmp.write("d/a.IP", "earlier\n");
+    tmp.write("d/b.txt", "2\n");
+    test::RunOptions options;
+    options.file_size_limit_bytes = 64 * 1024;
+    options.file_size_signal_default = signal_default;
+    const auto r = run({"d/*.txt"}, options);
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("Error writing output file " + base() + "/d/a.IP"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(read_file(tmp.path() / "d/a.IP"), "earlier\n");
+    // The run goes on with the next file.
+    EXPECT_EQ(read_file(tmp.path() / "d/b.IP"), converted("2", "00000002|IP-decimal|0.0.0.2"));
+    EXPECT_EQ(leftovers(tmp.path() / "d"), std::vector<std::string>{});
+  }
+}
+
+TEST_F(HardeningE2E, ReplacedOutputKeepsItsPermissions) {
+  if (test::running_under_wine()) GTEST_SKIP() << "Wine shows POSIX modes only as the read-only attribute";
+  for (const fs::perms mode : {fs::perms(0600), fs::perms(0640)}) {
+    tmp.write("d/a.txt", "1\n");
+    tmp.write("d/a.IP", "earlier\n");
+    fs::permissions(tmp.path() / "d/a.IP", mode);
+    const auto r = run({"d/a.txt"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(tmp.path() / "d/a.IP"), converted("1", "00000001|IP-decimal|0.0.0.1"));
+    EXPECT_EQ(fs::status(tmp.path() / "d/a.IP").permissions(), mode);
+  }
+}
+
+TEST_F(HardeningE2E, ReadOnlyOutputIsLeftAsItWasWithStatus3) {
+  tmp.write("d/a.txt", "1\n");
+  tmp.write("d/a.IP", "protected\n");
+  fs::permissions(tmp.path() / "d/a.IP", fs::perms(0444));
   tmp.write("d/b.txt", "2\n");
-  test::RunOptions options;
-  options.file_size_limit_bytes = 64 * 1024;
-  const auto r = run({"d/*.txt"}, options);
+  const auto r = run({"d/*.txt"});
   EXPECT_EQ(r.status, 3) << r.err;
-  EXPECT_NE(r.err.find("Error writing output file " + base() + "/d/a.IP"), std::string::npos) << r.err;
-  EXPECT_EQ(read_file(tmp.path() / "d/a.IP"), "earlier\n");
-  // The run goes on with the next file.
+  EXPECT_NE(r.err.find("\nCan't create output file " + test::shown_path(tmp.path() / "d/a.IP") +
+                       ": read-only\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(read_file(tmp.path() / "d/a.IP"), "protected\n");
+  EXPECT_EQ(fs::status(tmp.path() / "d/a.IP").permissions(), fs::perms(0444));
   EXPECT_EQ(read_file(tmp.path() / "d/b.IP"), converted("2", "00000002|IP-decimal|0.0.0.2"));
   EXPECT_EQ(leftovers(tmp.path() / "d"), std::vector<std::string>{});
 }
