@@ -178,7 +178,8 @@ class PendingOutput {
   std::u16string temp_path;  // the named temporary, empty while it has none
   bool vanishes = false;     // the file goes with its handle (nameless, or
                              // marked for deletion)
-  uint32_t keep_mode = 0;    // permissions of the replaced file, 0: none
+  uint32_t keep_mode = 0;    // what the replaced file passes on (POSIX mode
+                             // bits, Win32 attributes); 0: nothing
 };
 
 enum class begin_result { ok, read_only, failed };
@@ -186,8 +187,8 @@ enum class begin_result { ok, read_only, failed };
 // target is protected (no write permission, or the read-only attribute)
 // and stays as it is. failed: last_error_text tells why.
 begin_result begin_output(const std::u16string& target, PendingOutput& output);
-// Where the file system has no nameless files; begin_output falls back to
-// it by itself.
+// Always a named temporary beside the target: what begin_output falls back
+// to by itself where the file system has no nameless files.
 begin_result begin_named_output(const std::u16string& target, PendingOutput& output);
 // Puts the complete output in place of its target in one step: a link at
 // the target is replaced, not written through; a replaced file's
