@@ -375,13 +375,14 @@ void convert_file() {
     note_status(2);
     return;
   }
-  // The output is written beside its target and put in place only when
-  // complete, so an earlier .IP survives any failure.
-  plat::File output;
-  std::u16string temp_path;
-  if (!plat::create_temp_beside(output_name, output, temp_path)) {
+  // The output gets its name only when complete, so an earlier .IP
+  // survives any failure and no walk meets a partial one.
+  plat::PendingOutput output;
+  const plat::begin_result begun = plat::begin_output(output_name, output);
+  if (begun != plat::begin_result::ok) {
     std::fprintf(stderr, "\nCan't create output file %s: %s\n", shown(output_name).c_str(),
-                 plat::last_error_text().c_str());
+                 begun == plat::begin_result::read_only ? "read-only"
+                                                        : plat::last_error_text().c_str());
     note_status(3);
     return;
   }
@@ -389,24 +390,21 @@ void convert_file() {
   std::fprintf(stdout, "\nInput file  %s\nOutput file %s\n", shown(pg_complete_path).c_str(),
                shown(output_name).c_str());
 
-  FileSink sink(output);
+  FileSink sink(output.file);
   const ConvertOptions options{plat::text_input_ends_at_ctrl_z(), plat::line_end()};
   const convert_result result = convert_stream(source, sink, options, &start);
 
   if (result == convert_result::read_failed) {
     std::fprintf(stderr, "\nError reading input file %s: %s\n", shown(pg_complete_path).c_str(),
                  plat::last_error_text().c_str());
-    output.close();
-    plat::remove_file(temp_path);
+    output.abandon();
     note_status(2);
     return;
   }
-  const bool stored = result == convert_result::ok && output.close();
-  if (!stored || !plat::replace_file(temp_path, output_name)) {
+  if (result != convert_result::ok || !plat::commit_output(output)) {
     std::fprintf(stderr, "\nError writing output file %s: %s\n", shown(output_name).c_str(),
                  plat::last_error_text().c_str());
-    output.close();
-    plat::remove_file(temp_path);
+    output.abandon();
     note_status(3);
     return;
   }

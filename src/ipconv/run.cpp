@@ -92,6 +92,7 @@ void walk_search_dirs() {
 exit_status run_program(const std::vector<std::u16string>& args) {
   plat::set_stdin_unbuffered();
   plat::install_interrupt_handler(on_interrupt);
+  plat::install_ending_handlers();
   if (args.size() < 2) {
     show_usage();
     show_help();

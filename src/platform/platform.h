@@ -209,17 +209,48 @@ class File {
 };
 
 bool open_read(const std::u16string& path, File& file);
-// Creates a new, empty file beside `target` whose name no walk pattern of
-// ours produces twice; returns its path in temp_path.
-bool create_temp_beside(const std::u16string& target, File& file,
-                        std::u16string& temp_path);
-// Puts `from` in place of `to` in one step (a link at `to` is replaced,
-// not written through).
-bool replace_file(const std::u16string& from, const std::u16string& to);
+
+// An output being written. It has no name that a walk could meet until
+// commit_output gives it the target's name in one step; until then it is
+// abandoned (nothing left) when it goes out of scope, and where the file
+// system forces a named temporary beside the target, the endings of the
+// run that install_ending_handlers covers remove that temporary.
+class PendingOutput {
+ public:
+  PendingOutput() = default;
+  ~PendingOutput() { abandon(); }
+  PendingOutput(const PendingOutput&) = delete;
+  PendingOutput& operator=(const PendingOutput&) = delete;
+
+  File file;  // where the content goes
+  // Closes the file and removes what was written; a committed output stays.
+  void abandon();
+
+  std::u16string target;
+  std::u16string temp_path;  // the named temporary, empty while it has none
+  bool vanishes = false;     // the file goes with its handle (nameless, or
+                             // marked for deletion)
+  uint32_t keep_mode = 0;    // what the replaced file passes on (POSIX mode
+                             // bits, Win32 attributes); 0: nothing
+};
+
+enum class begin_result { ok, read_only, failed };
+// Starts an output that is to become `target`. read_only: the existing
+// target is protected (no write permission, or the read-only attribute)
+// and stays as it is. failed: last_error_text tells why.
+begin_result begin_output(const std::u16string& target, PendingOutput& output);
+// Always a named temporary beside the target: what begin_output falls back
+// to by itself where the file system has no nameless files.
+begin_result begin_named_output(const std::u16string& target, PendingOutput& output);
+// Puts the complete output in place of its target in one step: a link at
+// the target is replaced, not written through; a replaced file's
+// permissions are kept. False (with last_error_text) when the data was
+// not stored or could not be put in place; the output is then abandoned.
+bool commit_output(PendingOutput& output);
 bool remove_file(const std::u16string& path);
-// Every temporary that create_temp_beside names carries this marker and
-// then "PID-N": TARGET.~ipconv-PID-N, or .~ipconv-PID-N beside a target
-// whose name is near the length limit.
+// Every named temporary carries this marker and then "PID-N":
+// TARGET.~ipconv-PID-N, or .~ipconv-PID-N beside a target whose name is
+// near the length limit.
 inline constexpr char16_t kTempMarker[] = u".~ipconv-";
 // The process id in the name of one of our temporaries; nullopt for any
 // other name.
@@ -259,7 +290,13 @@ void clear_console();
 bool key_waiting();     // _kbhit
 int read_key();         // _getch; EOF counts as "any other key" (-1)
 void set_stdin_unbuffered();
+// The first Ctrl+C goes to `handler`; the second ends the run.
 void install_interrupt_handler(void (*handler)(int));
+// The signals that end a run (the second Ctrl+C, SIGTERM, SIGHUP, SIGQUIT,
+// SIGPIPE; Win32: Ctrl+C, Ctrl+Break, console close) first remove a named
+// temporary of a pending output, then end the process as they would have.
+// A file-size limit makes writes fail instead of ending the run.
+void install_ending_handlers();
 void sleep_seconds(int seconds);
 void use_ansi_file_names();  // SetFileApisToANSI; nothing on POSIX
 

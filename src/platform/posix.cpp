@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -704,31 +705,79 @@ bool open_read(const std::u16string& path, File& file) {
   return true;
 }
 
-bool create_temp_beside(const std::u16string& target, File& file,
-                        std::u16string& temp_path) {
-  file.close();
+// ---- Pending outputs and the endings that remove them ---------------------
+
+namespace {
+
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
+
+// The named temporary of the pending output, for the signal handlers:
+// a fixed buffer, since a handler may not allocate. One output is
+// pending at a time.
+char g_temp_name[PATH_MAX + 1];
+volatile sig_atomic_t g_temp_named = 0;
+
+void note_temp(const std::string& name) {
+  g_temp_named = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  const size_t n = std::min(name.size(), sizeof g_temp_name - 1);
+  std::memcpy(g_temp_name, name.data(), n);
+  g_temp_name[n] = '\0';
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  g_temp_named = 1;
+}
+
+void forget_temp() { g_temp_named = 0; }
+
+// Holds the ending signals back while a temporary gets its name and is
+// noted, so that no ending falls between the two.
+class EndingsHeld {
+ public:
+  EndingsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : kEndingSignals) sigaddset(&set, sig);
+    sigprocmask(SIG_BLOCK, &set, &saved_);
+  }
+  ~EndingsHeld() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+  EndingsHeld(const EndingsHeld&) = delete;
+  EndingsHeld& operator=(const EndingsHeld&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
+const std::string& pid_text() {
+  static const std::string text = std::to_string(getpid());
+  return text;
+}
+
+// Gives a new temporary name beside `target` through `make` (which returns
+// 0, or -1 with errno), trying the next name while one is taken. The name
+// made is noted for the signal handlers.
+template <typename Make>
+bool make_temp_name(const std::string& target, Make make, std::string& made) {
   static unsigned counter = 0;
   const std::string marker = to_native(kTempMarker);
-  std::string base = to_native(target) + marker + std::to_string(getpid()) + "-";
+  std::string base = target + marker + pid_text() + "-";
   // A target whose name is near the file system's limit gets a short
   // temporary name in the same directory, so the rename stays one step.
-  const std::string native_target = to_native(target);
-  const size_t slash = native_target.rfind('/');
-  const size_t name_length =
-      native_target.size() - (slash == std::string::npos ? 0 : slash + 1);
+  const size_t slash = target.rfind('/');
+  const size_t name_length = target.size() - (slash == std::string::npos ? 0 : slash + 1);
   if (name_length + 32 > NAME_MAX)
-    base = native_target.substr(0, slash == std::string::npos ? 0 : slash + 1) +
-           marker + std::to_string(getpid()) + "-";
+    base = target.substr(0, slash == std::string::npos ? 0 : slash + 1) + marker + pid_text() + "-";
   for (int attempt = 0; attempt < 10000; ++attempt) {
     std::string name = base + std::to_string(counter++);
-    int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      file.handle_ = fd;
-      temp_path = from_native(name);
+    EndingsHeld held;
+    note_temp(name);
+    if (make(name.c_str()) == 0) {
+      made = std::move(name);
       return true;
     }
-    if (errno != EEXIST) {
-      remember_error();
+    const int error = errno;
+    forget_temp();
+    if (error != EEXIST) {
+      g_last_errno = errno = error;
       return false;
     }
   }
@@ -736,11 +785,143 @@ bool create_temp_beside(const std::u16string& target, File& file,
   return false;
 }
 
-bool replace_file(const std::u16string& from, const std::u16string& to) {
-  if (rename(to_native(from).c_str(), to_native(to).c_str()) != 0) {
-    remember_error();
+// Nameless files are linked in through /proc; without it they could not
+// be given a name by an ordinary user.
+bool nameless_files_usable() {
+  static const bool usable = access("/proc/self/fd", X_OK) == 0;
+  return usable;
+}
+
+std::string fd_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+int link_fd(int fd, const char* name) {
+  return linkat(AT_FDCWD, fd_path(fd).c_str(), AT_FDCWD, name, AT_SYMLINK_FOLLOW);
+}
+
+// What the existing target allows: replacing a file keeps its permissions;
+// a file without any write permission is not replaced.
+begin_result check_target(const std::string& target, PendingOutput& output) {
+  struct stat st;
+  if (lstat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return begin_result::ok;
+  if ((st.st_mode & 0222) == 0) return begin_result::read_only;
+  output.keep_mode = static_cast<uint32_t>(st.st_mode & 0777);
+  return begin_result::ok;
+}
+
+begin_result begin_named(const std::string& target, PendingOutput& output) {
+  int fd = -1;
+  std::string name;
+  const bool made = make_temp_name(
+      target,
+      [&fd](const char* n) {
+        fd = open(n, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        return fd >= 0 ? 0 : -1;
+      },
+      name);
+  if (!made) return begin_result::failed;
+  output.file.handle_ = fd;
+  output.temp_path = from_native(name);
+  return begin_result::ok;
+}
+
+}  // namespace
+
+void PendingOutput::abandon() {
+  file.close();
+  if (!temp_path.empty()) {
+    unlink(to_native(temp_path).c_str());
+    forget_temp();
+    temp_path.clear();
+  }
+  vanishes = false;
+  keep_mode = 0;
+}
+
+begin_result begin_named_output(const std::u16string& target, PendingOutput& output) {
+  output.abandon();
+  output.target = target;
+  const std::string native = to_native(target);
+  const begin_result allowed = check_target(native, output);
+  if (allowed != begin_result::ok) return allowed;
+  return begin_named(native, output);
+}
+
+begin_result begin_output(const std::u16string& target, PendingOutput& output) {
+  output.abandon();
+  output.target = target;
+  const std::string native = to_native(target);
+  const begin_result allowed = check_target(native, output);
+  if (allowed != begin_result::ok) return allowed;
+  if (nameless_files_usable()) {
+    const size_t slash = native.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string(".")
+                            : slash == 0               ? std::string("/")
+                                                       : native.substr(0, slash);
+    const int fd = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      output.file.handle_ = fd;
+      output.vanishes = true;
+      return begin_result::ok;
+    }
+    // File systems without nameless files (some FUSE and network file
+    // systems) refuse in several ways; a named temporary serves there.
+  }
+  return begin_named(native, output);
+}
+
+bool commit_output(PendingOutput& output) {
+  if (!output.file.is_open()) {
+    g_last_errno = EBADF;
     return false;
   }
+  const int fd = static_cast<int>(output.file.handle_);
+  const std::string target = to_native(output.target);
+  // Best effort: a file system without permissions refuses this.
+  if (output.keep_mode != 0) fchmod(fd, static_cast<mode_t>(output.keep_mode));
+  auto fail = [&output]() {
+    const int error = g_last_errno;
+    output.abandon();
+    g_last_errno = errno = error;
+    return false;
+  };
+
+  if (output.vanishes) {
+    // Closing a duplicate hands over what the file system reports at close
+    // (a network file system's write errors) while the file stays open.
+    const int probe = dup(fd);
+    if (probe < 0 || ::close(probe) != 0) {
+      remember_error();
+      return fail();
+    }
+    struct stat st;
+    if (lstat(target.c_str(), &st) != 0 && errno == ENOENT) {
+      if (link_fd(fd, target.c_str()) == 0) {
+        output.file.close();
+        output.vanishes = false;
+        return true;
+      }
+      if (errno != EEXIST) {
+        remember_error();
+        return fail();
+      }
+    }
+    // The target exists: a temporary name first, then one rename over it.
+    std::string name;
+    if (!make_temp_name(target, [fd](const char* n) { return link_fd(fd, n); }, name))
+      return fail();
+    output.temp_path = from_native(name);
+    output.vanishes = false;
+    output.file.close();
+  } else if (!output.file.close()) {
+    return fail();
+  }
+  if (rename(to_native(output.temp_path).c_str(), target.c_str()) != 0) {
+    remember_error();
+    return fail();
+  }
+  forget_temp();
+  output.temp_path.clear();
+  output.keep_mode = 0;
   return true;
 }
 
@@ -878,13 +1059,66 @@ int read_key() {
 
 void set_stdin_unbuffered() { setvbuf(stdin, nullptr, _IONBF, 0); }
 
-void install_interrupt_handler(void (*handler)(int)) {
+namespace {
+
+void (*g_first_interrupt)(int) = nullptr;
+volatile sig_atomic_t g_interrupted = 0;
+
+// Removes the pending output's named temporary, then lets the signal end
+// the process the way it would have without a handler.
+void end_by_signal(int sig) {
+  if (g_temp_named) unlink(g_temp_name);
+  struct sigaction fallback;
+  memset(&fallback, 0, sizeof fallback);
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  sigaction(sig, &fallback, nullptr);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  raise(sig);
+}
+
+void on_interrupt_signal(int sig) {
+  if (g_interrupted) {
+    end_by_signal(sig);
+    return;
+  }
+  g_interrupted = 1;
+  const int saved = errno;
+  if (g_first_interrupt) g_first_interrupt(sig);
+  errno = saved;
+}
+
+// Interrupted writes and reads go on (SA_RESTART): the first Ctrl+C must
+// not cost a write to a full pipe.
+void install(int sig, void (*handler)(int)) {
   struct sigaction action;
   memset(&action, 0, sizeof action);
   action.sa_handler = handler;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND;
-  sigaction(SIGINT, &action, nullptr);
+  for (int s : kEndingSignals) sigaddset(&action.sa_mask, s);
+  action.sa_flags = SA_RESTART;
+  sigaction(sig, &action, nullptr);
+}
+
+}  // namespace
+
+void install_interrupt_handler(void (*handler)(int)) {
+  g_first_interrupt = handler;
+  install(SIGINT, on_interrupt_signal);
+}
+
+void install_ending_handlers() {
+  for (int sig : {SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
+    // A signal the caller ignores stays ignored (nohup, a writer that
+    // wants EPIPE).
+    struct sigaction current;
+    if (sigaction(sig, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+    install(sig, end_by_signal);
+  }
+  signal(SIGXFSZ, SIG_IGN);
 }
 
 void sleep_seconds(int seconds) {

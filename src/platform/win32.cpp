@@ -487,8 +487,55 @@ bool open_read(const std::u16string& path, File& file) {
   return true;
 }
 
-bool create_temp_beside(const std::u16string& target, File& file, std::u16string& temp_path) {
-  file.close();
+// ---- Pending outputs and the endings that remove them ---------------------
+
+namespace {
+
+// The named temporary of the pending output, for the console handler,
+// which runs on a thread of its own: a fixed buffer under a lock that the
+// handler keeps once it has taken it, as the process is ending then.
+wchar_t g_temp_name[kLongPathUnits + 64];
+bool g_temp_named = false;
+SRWLOCK g_temp_lock = SRWLOCK_INIT;
+
+void note_temp(const std::u16string& name) {
+  AcquireSRWLockExclusive(&g_temp_lock);
+  const size_t n = std::min(name.size(), sizeof g_temp_name / sizeof g_temp_name[0] - 1);
+  std::memcpy(g_temp_name, name.data(), n * sizeof(wchar_t));
+  g_temp_name[n] = L'\0';
+  g_temp_named = true;
+  ReleaseSRWLockExclusive(&g_temp_lock);
+}
+
+void forget_temp() {
+  AcquireSRWLockExclusive(&g_temp_lock);
+  g_temp_named = false;
+  ReleaseSRWLockExclusive(&g_temp_lock);
+}
+
+const std::string& pid_text() {
+  static const std::string text = std::to_string(GetCurrentProcessId());
+  return text;
+}
+
+bool set_delete_on_close(HANDLE h, bool on) {
+  FILE_DISPOSITION_INFO disposition;
+  disposition.DeleteFile = on ? TRUE : FALSE;
+  return SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+}
+
+// Attributes of an existing target that its replacement takes over.
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+begin_result begin_beside(const std::u16string& target, PendingOutput& output, bool doomed) {
+  output.abandon();
+  output.target = target;
+  const DWORD existing = GetFileAttributesW(wide(target));
+  if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    if (existing & FILE_ATTRIBUTE_READONLY) return begin_result::read_only;
+    output.keep_mode = existing & kKeptAttributes;
+  }
   static unsigned counter = 0;
   std::u16string base = target + kTempMarker;
   // A target whose name is near the 255-unit limit of a name gets a short
@@ -497,32 +544,100 @@ bool create_temp_beside(const std::u16string& target, File& file, std::u16string
   const size_t name_units = target.size() - (cut == std::u16string::npos ? 0 : cut + 1);
   if (name_units + 32 > 255)
     base = target.substr(0, cut == std::u16string::npos ? 0 : cut + 1) + kTempMarker;
-  const std::string pid = std::to_string(GetCurrentProcessId()) + "-";
+  const std::string pid = pid_text() + "-";
   for (int attempt = 0; attempt < 10000; ++attempt) {
     const std::string tail = pid + std::to_string(counter++);
     const std::u16string name = base + std::u16string(tail.begin(), tail.end());
-    HANDLE h = CreateFileW(wide(name), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Shared for deletion, so that the console handler can remove it while
+    // it is open.
+    note_temp(name);
+    HANDLE h = CreateFileW(wide(name), GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr,
+                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
-      file.handle_ = reinterpret_cast<intptr_t>(h);
-      temp_path = name;
-      return true;
+      output.file.handle_ = reinterpret_cast<intptr_t>(h);
+      output.temp_path = name;
+      // Marked for deletion, the file goes with its handle however the
+      // process ends; where the file system refuses, the handler removes it.
+      output.vanishes = doomed && set_delete_on_close(h, true);
+      return begin_result::ok;
     }
     const DWORD error = GetLastError();
+    forget_temp();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
       g_last_error = error;
-      return false;
+      return begin_result::failed;
     }
   }
   g_last_error = ERROR_FILE_EXISTS;
-  return false;
+  return begin_result::failed;
 }
 
-bool replace_file(const std::u16string& from, const std::u16string& to) {
-  if (!MoveFileExW(wide(from), wide(to), MOVEFILE_REPLACE_EXISTING)) {
-    remember_error();
+}  // namespace
+
+void PendingOutput::abandon() {
+  file.close();
+  if (!temp_path.empty()) {
+    if (!vanishes) DeleteFileW(wide(temp_path));
+    forget_temp();
+    temp_path.clear();
+  }
+  vanishes = false;
+  keep_mode = 0;
+}
+
+begin_result begin_output(const std::u16string& target, PendingOutput& output) {
+  return begin_beside(target, output, true);
+}
+
+begin_result begin_named_output(const std::u16string& target, PendingOutput& output) {
+  return begin_beside(target, output, false);
+}
+
+bool commit_output(PendingOutput& output) {
+  auto fail = [&output]() {
+    const DWORD error = g_last_error;
+    output.abandon();
+    g_last_error = error;
+    return false;
+  };
+  if (!output.file.is_open() || output.temp_path.empty()) {
+    g_last_error = ERROR_INVALID_HANDLE;
     return false;
   }
+  HANDLE h = handle_of(output.file.handle_);
+  if (output.vanishes) {
+    if (!set_delete_on_close(h, false)) {
+      remember_error();
+      return fail();
+    }
+    output.vanishes = false;
+  }
+  if (output.keep_mode != 0) {
+    FILE_BASIC_INFO basic;
+    std::memset(&basic, 0, sizeof basic);  // zero times: left as they are
+    basic.FileAttributes = output.keep_mode;
+    SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof basic);  // best effort
+  }
+  // Renamed through its own handle, the file is in place before the handle
+  // closes; where that is refused, the named file is moved over the target.
+  const size_t bytes = output.target.size() * sizeof(wchar_t);
+  std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + bytes + sizeof(wchar_t), 0);
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = TRUE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(bytes);
+  std::memcpy(rename->FileName, output.target.data(), bytes);
+  const bool renamed =
+      SetFileInformationByHandle(h, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != 0;
+  if (!output.file.close()) return fail();
+  if (!renamed && !MoveFileExW(wide(output.temp_path), wide(output.target),
+                               MOVEFILE_REPLACE_EXISTING)) {
+    remember_error();
+    return fail();
+  }
+  forget_temp();
+  output.temp_path.clear();
+  output.keep_mode = 0;
   return true;
 }
 
@@ -686,9 +801,40 @@ int read_key() {
 
 void set_stdin_unbuffered() { setvbuf(stdin, nullptr, _IONBF, 0); }
 
-// The runtime resets the handler before it runs, so a second Ctrl+C ends
-// the program.
-void install_interrupt_handler(void (*handler)(int)) { signal(SIGINT, handler); }
+namespace {
+
+void (*g_first_interrupt)(int) = nullptr;
+volatile LONG g_interrupted = 0;
+
+// The first Ctrl+C goes to the program's handler and is swallowed. The
+// events that end the run remove a named temporary, then go on to the
+// default handling, which ends the process with the status it always had.
+BOOL WINAPI on_console_event(DWORD event) {
+  if (event == CTRL_C_EVENT && InterlockedExchange(&g_interrupted, 1) == 0) {
+    if (g_first_interrupt) g_first_interrupt(SIGINT);
+    return TRUE;
+  }
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
+    AcquireSRWLockExclusive(&g_temp_lock);  // kept: the process ends
+    if (g_temp_named) DeleteFileW(g_temp_name);
+  }
+  return FALSE;
+}
+
+void add_console_handler() {
+  static bool added = false;
+  if (!added) added = SetConsoleCtrlHandler(on_console_event, TRUE) != 0;
+}
+
+}  // namespace
+
+void install_interrupt_handler(void (*handler)(int)) {
+  g_first_interrupt = handler;
+  add_console_handler();
+}
+
+// Windows has no file-size signal: a write past a limit simply fails.
+void install_ending_handlers() { add_console_handler(); }
 
 void sleep_seconds(int seconds) {
   if (seconds > 0) Sleep(static_cast<DWORD>(seconds) * 1000u);

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <sstream>
 
 extern char** environ;
@@ -80,7 +82,8 @@ RunResult run_program(const std::vector<std::string>& args, const RunOptions& op
     // POSIX sh counts the limit in blocks of 512 bytes; an ignored signal
     // stays ignored across exec.
     const std::string script = "ulimit -f " + std::to_string(options.file_size_limit_bytes / 512) +
-                               " && trap '' XFSZ && exec \"$@\"";
+                               (options.file_size_signal_default ? "" : " && trap '' XFSZ") +
+                               " && exec \"$@\"";
     argv_text.insert(argv_text.begin(), {"/bin/sh", "-c", script, "sh"});
   }
   if (options.run_as_nobody && geteuid() == 0)
@@ -222,6 +225,152 @@ std::string program_text(const std::string& text) {
     out.push_back(c);
   }
   return out;
+}
+
+namespace {
+
+// One line of /proc/PID/FILE that starts with `key`, without the key.
+std::string proc_field(int pid, const char* file, const std::string& key) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
+  for (std::string line; std::getline(in, line);)
+    if (line.compare(0, key.size(), key) == 0) return line.substr(key.size());
+  return std::string();
+}
+
+template <typename Done>
+bool wait_for(int timeout_seconds, Done done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    poll(nullptr, 0, 1);
+  }
+  return true;
+}
+
+}  // namespace
+
+HeldRun::HeldRun(const std::vector<std::string>& args, const RunOptions& options)
+    : timeout_seconds_(options.timeout_seconds) {
+  std::vector<std::string> argv_text = {program_under_test()};
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argv_text) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env_text;
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    const std::string key = entry.substr(0, entry.find('='));
+    bool drop = false;
+    for (auto& kv : options.env) drop |= kv.first == key;
+    for (auto& u : options.unset_env) drop |= u == key;
+    if (!drop) env_text.push_back(entry);
+  }
+  for (auto& kv : options.env) env_text.push_back(kv.first + "=" + kv.second);
+  std::vector<char*> envp;
+  for (auto& e : env_text) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  int out_pipe[2], err_pipe[2];
+  if (pipe2(out_pipe, O_CLOEXEC) || pipe2(err_pipe, O_CLOEXEC)) return;
+  fcntl(out_pipe[1], F_SETPIPE_SZ, 4096);
+  const std::string cwd = options.cwd.empty() ? std::string(".") : options.cwd.string();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // Only calls that are safe after fork: the test program has threads.
+    const int null_in = open("/dev/null", O_RDONLY);
+    dup2(null_in, 0);
+    dup2(out_pipe[1], 1);
+    dup2(err_pipe[1], 2);
+    signal(SIGPIPE, SIG_DFL);
+    const struct rlimit no_core = {0, 0};  // SIGQUIT leaves no core file
+    setrlimit(RLIMIT_CORE, &no_core);
+    if (chdir(cwd.c_str()) != 0) _exit(127);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  out_ = out_pipe[0];
+  err_ = err_pipe[0];
+  pid_ = pid;
+}
+
+HeldRun::~HeldRun() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (out_ >= 0) close(out_);
+  if (err_ >= 0) close(err_);
+}
+
+bool HeldRun::wait_until_held() {
+  if (pid_ <= 0 || out_ < 0) return false;
+  return wait_for(timeout_seconds_, [this] {
+    int queued = 0;
+    if (ioctl(out_, FIONREAD, &queued) != 0 || queued < fcntl(out_, F_GETPIPE_SZ)) return false;
+    std::ifstream wchan("/proc/" + std::to_string(pid_) + "/wchan");
+    std::string where;
+    wchan >> where;
+    return where.find("pipe_write") != std::string::npos;
+  });
+}
+
+void HeldRun::send(int signal) {
+  if (pid_ > 0) kill(pid_, signal);
+}
+
+bool HeldRun::wait_until_taken(int signal) {
+  if (pid_ <= 0) return false;
+  const unsigned long long bit = 1ull << (signal - 1);
+  return wait_for(timeout_seconds_, [this, bit] {
+    for (const char* key : {"SigPnd:", "ShdPnd:"}) {
+      const std::string mask = proc_field(pid_, "status", key);
+      if (mask.empty() || (std::stoull(mask, nullptr, 16) & bit) != 0) return false;
+    }
+    return true;
+  });
+}
+
+void HeldRun::close_output() {
+  if (out_ >= 0) close(out_);
+  out_ = -1;
+}
+
+RunResult HeldRun::finish() {
+  RunResult result;
+  if (pid_ <= 0) return result;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds_);
+  std::string* sinks[2] = {&result.out, &result.err};
+  int* fds[2] = {&out_, &err_};
+  while (out_ >= 0 || err_ >= 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid_, SIGKILL);
+      result.err += "\n[test harness: program timed out]\n";
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (*fds[i] < 0) continue;
+      pollfd p = {*fds[i], POLLIN, 0};
+      if (poll(&p, 1, 10) <= 0) continue;
+      char buf[65536];
+      const ssize_t r = read(*fds[i], buf, sizeof buf);
+      if (r > 0) {
+        sinks[i]->append(buf, static_cast<size_t>(r));
+      } else {
+        close(*fds[i]);
+        *fds[i] = -1;
+      }
+    }
+  }
+  int wstatus = 0;
+  struct rusage usage {};
+  wait4(pid_, &wstatus, 0, &usage);
+  pid_ = -1;
+  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  end_signal_ = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
+  result.peak_rss_kib = usage.ru_maxrss;
+  return result;
 }
 
 bool make_fifo(const std::filesystem::path& path) { return mkfifo(path.c_str(), 0644) == 0; }

@@ -48,6 +48,9 @@ struct RunOptions {
   // Standard output as written, also under wine: the converted lines of a
   // run that reads standard input, which are not written in text mode.
   bool stdout_as_written = false;
+  // With file_size_limit_bytes: SIGXFSZ keeps its default action, so only
+  // the program itself can keep the limit from ending it.
+  bool file_size_signal_default = false;
 };
 
 // The program under test (IPCONV_PROGRAM) and its runner (IPCONV_RUNNER).
@@ -65,6 +68,39 @@ std::string shown_path(const std::filesystem::path& path);
 // Text as the program writes it in text mode: under wine every LF
 // becomes CR LF.
 std::string program_text(const std::string& text);
+
+// A run of the native program that the test holds and ends itself. Its
+// standard output is a pipe of one page that the test leaves unread, so
+// the program stops at a listing line once the pipe is full; no waiting
+// on guessed times. A run still going at the end of the scope is killed.
+class HeldRun {
+ public:
+  HeldRun(const std::vector<std::string>& args, const RunOptions& options);
+  ~HeldRun();
+  HeldRun(const HeldRun&) = delete;
+  HeldRun& operator=(const HeldRun&) = delete;
+
+  // Waits until the program blocks writing to its full standard output;
+  // false when it ended first or the timeout passed.
+  bool wait_until_held();
+  void send(int signal);
+  // Waits until a signal sent is no longer pending: the program took it.
+  bool wait_until_taken(int signal);
+  // The reader goes away: the program's next write to standard output
+  // meets a closed pipe.
+  void close_output();
+  // Reads the rest of both outputs and waits for the end.
+  RunResult finish();
+  // The signal that ended the run; 0 when it exited (after finish).
+  int end_signal() const { return end_signal_; }
+
+ private:
+  int pid_ = -1;
+  int out_ = -1, err_ = -1;
+  int timeout_seconds_ = 60;
+  int end_signal_ = 0;
+  std::string out_text_;
+};
 
 // Special files for the walk to meet.
 bool make_fifo(const std::filesystem::path& path);

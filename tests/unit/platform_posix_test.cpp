@@ -10,10 +10,12 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <chrono>
 #include <cstring>
 #include <cstdlib>
@@ -323,37 +325,116 @@ TEST_F(PlatformPosixTest, VolumeNameOfTmpIsNotNtfs) {
 
 // ---- Files ------------------------------------------------------------------
 
+std::vector<std::string> entries(const fs::path& dir) {
+  std::vector<std::string> out;
+  for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+using BeginOutput = plat::begin_result (*)(const std::u16string&, plat::PendingOutput&);
+const std::pair<const char*, BeginOutput> kOutputForms[] = {{"nameless", plat::begin_output},
+                                                            {"named", plat::begin_named_output}};
+
 TEST_F(PlatformPosixTest, ReplacingAnOutputReplacesALinkInsteadOfWritingThroughIt) {
   const auto victim = tmp.write("victim", "keep me");
-  fs::create_symlink(victim, tmp.path() / "out.IP");
+  for (const auto& [form, begin] : kOutputForms) {
+    SCOPED_TRACE(form);
+    fs::remove(tmp.path() / "out.IP");
+    fs::create_symlink(victim, tmp.path() / "out.IP");
+    plat::PendingOutput output;
+    ASSERT_EQ(begin(in_tmp("out.IP"), output), plat::begin_result::ok);
+    ASSERT_TRUE(output.file.write_all("new", 3));
+    ASSERT_TRUE(plat::commit_output(output)) << plat::last_error_text();
+    EXPECT_FALSE(fs::is_symlink(tmp.path() / "out.IP"));
+    EXPECT_EQ(test::read_file(tmp.path() / "out.IP"), "new");
+    EXPECT_EQ(test::read_file(victim), "keep me");
+    EXPECT_EQ(entries(tmp.path()), (std::vector<std::string>{"out.IP", "victim"}));
+  }
+}
+
+TEST_F(PlatformPosixTest, PendingOutputIsInvisibleOrNamedOursAndGoneWhenAbandoned) {
+  tmp.write("out.IP", "earlier");
   const std::u16string target = in_tmp("out.IP");
-
-  plat::File first;
-  std::u16string first_path;
-  ASSERT_TRUE(plat::create_temp_beside(target, first, first_path));
-  EXPECT_EQ(first_path.compare(0, target.size() + 9, target + u".~ipconv-"), 0);
-  EXPECT_EQ(plat::temp_name_owner(first_path), static_cast<uint64_t>(getpid()));
+  {
+    plat::PendingOutput output;
+    ASSERT_EQ(plat::begin_output(target, output), plat::begin_result::ok);
+    ASSERT_TRUE(output.file.write_all("partial", 7));
+    // /tmp keeps nameless files: nothing shows while the output is written.
+    EXPECT_TRUE(output.temp_path.empty());
+    EXPECT_EQ(entries(tmp.path()), std::vector<std::string>{"out.IP"});
+  }
+  plat::PendingOutput first;
+  ASSERT_EQ(plat::begin_named_output(target, first), plat::begin_result::ok);
+  EXPECT_EQ(first.temp_path.compare(0, target.size() + 9, target + u".~ipconv-"), 0);
+  EXPECT_EQ(plat::temp_name_owner(first.temp_path), static_cast<uint64_t>(getpid()));
   // A name already taken is passed over, not truncated.
-  const std::string taken = test::u8(first_path.substr(0, first_path.rfind(u'-') + 1)) +
+  const std::string taken = test::u8(first.temp_path.substr(0, first.temp_path.rfind(u'-') + 1)) +
                             std::to_string(std::stoul(test::u8(
-                                first_path.substr(first_path.rfind(u'-') + 1))) + 1);
+                                first.temp_path.substr(first.temp_path.rfind(u'-') + 1))) + 1);
   tmp.write(fs::path(taken).filename().string(), "someone else's");
-  plat::File second;
-  std::u16string second_path;
-  ASSERT_TRUE(plat::create_temp_beside(target, second, second_path));
-  EXPECT_NE(second_path, first_path);
-  EXPECT_NE(test::u8(second_path), taken);
+  plat::PendingOutput second;
+  ASSERT_EQ(plat::begin_named_output(target, second), plat::begin_result::ok);
+  EXPECT_NE(second.temp_path, first.temp_path);
+  EXPECT_NE(test::u8(second.temp_path), taken);
   EXPECT_EQ(test::read_file(taken), "someone else's");
-  ASSERT_TRUE(second.close());
-  EXPECT_TRUE(plat::remove_file(second_path));
+  first.abandon();
+  second.abandon();
+  fs::remove(taken);
+  EXPECT_EQ(entries(tmp.path()), std::vector<std::string>{"out.IP"});
+  EXPECT_EQ(test::read_file(tmp.path() / "out.IP"), "earlier");
+}
 
-  ASSERT_TRUE(first.write_all("new", 3));
-  ASSERT_TRUE(first.close());
-  ASSERT_TRUE(plat::replace_file(first_path, target));
-  EXPECT_FALSE(fs::is_symlink(tmp.path() / "out.IP"));
-  EXPECT_EQ(test::read_file(tmp.path() / "out.IP"), "new");
-  EXPECT_EQ(test::read_file(victim), "keep me");
-  EXPECT_FALSE(plat::exists(first_path));
+TEST_F(PlatformPosixTest, EndingSignalRemovesTheNamedTemporaryAndEndsAsItWould) {
+  for (int sig : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(sig);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      plat::install_interrupt_handler([](int) {});
+      plat::install_ending_handlers();
+      plat::PendingOutput output;
+      if (plat::begin_named_output(in_tmp("out.IP"), output) != plat::begin_result::ok ||
+          !output.file.write_all("partial", 7))
+        _exit(1);
+      const std::string name = test::u8(output.temp_path);
+      if (write(ready[1], name.data(), name.size()) < 0) _exit(1);
+      close(ready[1]);
+      if (sig == SIGINT) raise(SIGINT);  // the first one is swallowed
+      raise(sig);
+      _exit(2);
+    }
+    close(ready[1]);
+    char name[4096];
+    const ssize_t got = read(ready[0], name, sizeof name);
+    close(ready[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_GT(got, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+    EXPECT_EQ(fs::path(std::string(name, static_cast<size_t>(got))).parent_path(), tmp.path());
+    EXPECT_EQ(entries(tmp.path()), std::vector<std::string>{});
+  }
+}
+
+TEST_F(PlatformPosixTest, ReplacedOutputKeepsItsModeAndAReadOnlyOneStays) {
+  for (const auto& [form, begin] : kOutputForms) {
+    SCOPED_TRACE(form);
+    for (const fs::perms mode : {fs::perms(0600), fs::perms(0640)}) {
+      tmp.write("out.IP", "earlier");
+      fs::permissions(tmp.path() / "out.IP", mode);
+      plat::PendingOutput output;
+      ASSERT_EQ(begin(in_tmp("out.IP"), output), plat::begin_result::ok);
+      ASSERT_TRUE(plat::commit_output(output));
+      EXPECT_EQ(fs::status(tmp.path() / "out.IP").permissions(), mode);
+    }
+    fs::permissions(tmp.path() / "out.IP", fs::perms(0444));
+    plat::PendingOutput output;
+    EXPECT_EQ(begin(in_tmp("out.IP"), output), plat::begin_result::read_only);
+    fs::remove(tmp.path() / "out.IP");
+  }
 }
 
 TEST(TempNames, OnlyOurTemporaryNamesHaveAnOwner) {

@@ -183,36 +183,58 @@ TEST_F(PlatformWin32Test, FilesCreatedDuringASearchAreNotListed) {
 
 // ---- Files ------------------------------------------------------------------
 
-TEST_F(PlatformWin32Test, TempFileReplacesTheTargetInOneStep) {
-  tmp.write("out.IP", "old\n");
-  plat::File file;
-  std::u16string temp;
-  ASSERT_TRUE(plat::create_temp_beside(in_tmp("out.IP"), file, temp));
-  EXPECT_TRUE(temp.starts_with(in_tmp("out.IP")));
-  ASSERT_TRUE(file.write_all("new\r\n", 5));
-  ASSERT_TRUE(file.close());
-  ASSERT_TRUE(plat::replace_file(temp, in_tmp("out.IP")));
-  EXPECT_EQ(test::read_file(tmp.path() / "out.IP"), "new\r\n");
-  EXPECT_FALSE(plat::exists(temp));
+TEST_F(PlatformWin32Test, PendingOutputReplacesTheTargetInOneStep) {
+  using Begin = plat::begin_result (*)(const std::u16string&, plat::PendingOutput&);
+  for (const Begin begin : {Begin(plat::begin_output), Begin(plat::begin_named_output)}) {
+    tmp.write("out.IP", "old\n");
+    SetFileAttributesW(reinterpret_cast<const wchar_t*>(in_tmp("out.IP").c_str()),
+                       FILE_ATTRIBUTE_HIDDEN);
+    plat::PendingOutput output;
+    ASSERT_EQ(begin(in_tmp("out.IP"), output), plat::begin_result::ok);
+    EXPECT_TRUE(output.temp_path.starts_with(in_tmp("out.IP")));
+    ASSERT_TRUE(output.file.write_all("new\r\n", 5));
+    ASSERT_TRUE(plat::commit_output(output)) << plat::last_error_text();
+    EXPECT_EQ(test::read_file(tmp.path() / "out.IP"), "new\r\n");
+    EXPECT_FALSE(plat::exists(output.temp_path));
+    // The replaced file's attributes are kept.
+    EXPECT_NE(GetFileAttributesW(reinterpret_cast<const wchar_t*>(in_tmp("out.IP").c_str())) &
+                  FILE_ATTRIBUTE_HIDDEN,
+              0u);
 
-  // A directory in the way is not replaced.
-  fs::create_directory(tmp.path() / "dir.IP");
-  ASSERT_TRUE(plat::create_temp_beside(in_tmp("dir.IP"), file, temp));
-  file.close();
-  EXPECT_FALSE(plat::replace_file(temp, in_tmp("dir.IP")));
-  EXPECT_TRUE(plat::remove_file(temp));
-  EXPECT_TRUE(fs::is_directory(tmp.path() / "dir.IP"));
+    // An abandoned output leaves nothing.
+    {
+      plat::PendingOutput abandoned;
+      ASSERT_EQ(begin(in_tmp("other.IP"), abandoned), plat::begin_result::ok);
+      ASSERT_TRUE(abandoned.file.write_all("part", 4));
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), fs::directory_iterator()), 1);
+
+    // A directory in the way is not replaced.
+    fs::create_directory(tmp.path() / "dir.IP");
+    ASSERT_EQ(begin(in_tmp("dir.IP"), output), plat::begin_result::ok);
+    EXPECT_FALSE(plat::commit_output(output));
+    EXPECT_TRUE(fs::is_directory(tmp.path() / "dir.IP"));
+    fs::remove(tmp.path() / "dir.IP");
+
+    // A read-only output stays as it is.
+    SetFileAttributesW(reinterpret_cast<const wchar_t*>(in_tmp("out.IP").c_str()),
+                       FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(begin(in_tmp("out.IP"), output), plat::begin_result::read_only);
+    SetFileAttributesW(reinterpret_cast<const wchar_t*>(in_tmp("out.IP").c_str()),
+                       FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), fs::directory_iterator()), 1);
+    fs::remove(tmp.path() / "out.IP");
+  }
 }
 
 TEST_F(PlatformWin32Test, TargetNearTheNameLimitGetsAShortTemporaryName) {
   const std::string name = std::string(250, 'n') + ".IP";
-  plat::File file;
-  std::u16string temp;
-  ASSERT_TRUE(plat::create_temp_beside(in_tmp(name), file, temp)) << plat::last_error_text();
-  ASSERT_TRUE(file.write_all("x", 1));
-  ASSERT_TRUE(file.close());
-  EXPECT_TRUE(temp.starts_with(in_tmp(".~ipconv-")));
-  ASSERT_TRUE(plat::replace_file(temp, in_tmp(name)));
+  plat::PendingOutput output;
+  ASSERT_EQ(plat::begin_output(in_tmp(name), output), plat::begin_result::ok)
+      << plat::last_error_text();
+  ASSERT_TRUE(output.file.write_all("x", 1));
+  EXPECT_TRUE(output.temp_path.starts_with(in_tmp(".~ipconv-")));
+  ASSERT_TRUE(plat::commit_output(output));
   EXPECT_EQ(test::read_file(tmp.path() / name), "x");
 }
 
