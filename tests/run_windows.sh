@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows build: cross-compiles the static ipconv.exe and the unit tests
-# with mingw-w64, runs the unit tests under Wine, then runs the end-to-end
-# suite built for Linux (build/default/tests/e2e_tests, from the Linux
-# build) against ipconv.exe under Wine. Exits non-zero on any failure.
+# with mingw-w64, runs the unit tests under Wine, compares what each pattern
+# selects with the POSIX build (tests/compare_patterns.sh), then runs the
+# end-to-end suite built for Linux (build/default/tests/e2e_tests, from the
+# Linux build) against ipconv.exe under Wine. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -40,6 +41,9 @@ wineserver -p >/dev/null 2>&1 || true
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
 ctest --preset windows
+
+echo "Patterns: the POSIX enumeration against the Windows one under Wine"
+tests/compare_patterns.sh build/default/tests/list_patterns build/windows/tests/list_patterns.exe
 
 echo "End-to-end suite against build/windows/ipconv.exe under Wine"
 IPCONV_PROGRAM="$PWD/build/windows/ipconv.exe" IPCONV_RUNNER=wine "$e2e"

@@ -5,6 +5,7 @@
 
 #include "platform/platform.h"
 #include "platform/calendar.h"
+#include "platform/upcase_table.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -273,32 +274,45 @@ std::optional<std::string> volume_fs_name(const std::u16string& root) {
 
 namespace {
 
-// Upper case of one unit as a case-insensitive volume folds names: the
-// simple mappings of Latin-1, Latin Extended-A, Greek and Cyrillic.
-char16_t fold_unit(char16_t c) {
-  if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
-  if (c >= 0xe0 && c <= 0xfe && c != 0xf7) return static_cast<char16_t>(c - 32);
-  if (c == 0xff) return 0x178;
-  if (c == 0x131) return u'I';  // dotless i
-  if (c >= 0x100 && c <= 0x17e) {
-    // Pairs upper/lower, even first, except 0x139..0x148 and 0x179..0x17e,
-    // which pair odd/even; 0x138 has no upper case.
-    bool odd_first = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17e);
-    if (c == 0x138 || c == 0x149) return c;
-    bool lower = odd_first ? (c % 2 == 0) : (c % 2 == 1);
-    return lower ? static_cast<char16_t>(c - 1) : c;
-  }
-  if (c >= 0x3b1 && c <= 0x3cb && c != 0x3c2) return static_cast<char16_t>(c - 32);
-  if (c == 0x3c2) return 0x3a3;
-  if (c >= 0x430 && c <= 0x44f) return static_cast<char16_t>(c - 32);
-  if (c >= 0x450 && c <= 0x45f) return static_cast<char16_t>(c - 80);
-  return c;
+// The upper case of every unit as Windows folds file names, expanded once
+// from the runs of the table: one lookup per unit, as every name of every
+// listing is folded.
+const char16_t* upcase_units() {
+  static const std::vector<char16_t> units = [] {
+    std::vector<char16_t> table(0x10000);
+    for (size_t c = 0; c < table.size(); ++c) table[c] = static_cast<char16_t>(c);
+    for (unsigned i = 0; i < kUpcaseRunCount; ++i) {
+      const UpcaseRun& run = kUpcaseRuns[i];
+      for (unsigned c = run.first; c <= run.last; c += run.step)
+        table[c] = static_cast<char16_t>(c + run.delta);
+    }
+    return table;
+  }();
+  return units.data();
 }
 
 std::u16string fold(const std::u16string& text) {
+  const char16_t* upcase = upcase_units();
   std::u16string out(text);
-  for (char16_t& c : out) c = fold_unit(c);
+  for (char16_t& c : out) c = upcase[c];
   return out;
+}
+
+// What may stay of a pattern once the name is used up: stars and ".*"
+// groups, each of which may match the end of a name ("README.*.*" takes
+// "README", "*.**" every name).
+bool matches_end(std::u16string_view rest) {
+  size_t p = 0;
+  while (p < rest.size()) {
+    if (rest[p] == u'*') {
+      ++p;
+    } else if (rest[p] == u'.' && p + 1 < rest.size() && rest[p + 1] == u'*') {
+      p += 2;
+    } else {
+      return false;
+    }
+  }
+  return true;
 }
 
 // '*' any run, '?' any one unit; both sides already folded.
@@ -319,18 +333,15 @@ bool glob(std::u16string_view pattern, std::u16string_view name) {
       return false;
     }
   }
-  while (p < pattern.size() && pattern[p] == u'*') ++p;
-  return p == pattern.size();
+  // A star that took more of the name would leave a longer rest ending in
+  // this one, which cannot match the end where this one does not.
+  return matches_end(pattern.substr(p));
 }
 
-// As the Win32 matcher, a final ".*" also matches a name without that dot:
-// "*.*" takes every name, "notes.*" takes "notes".
+// A name against a pattern as FindFirstFileW matches them, both folded.
 bool name_matches(const std::u16string& folded_pattern,
                   const std::u16string& folded_name) {
-  if (glob(folded_pattern, folded_name)) return true;
-  size_t n = folded_pattern.size();
-  return n >= 2 && folded_pattern[n - 2] == u'.' && folded_pattern[n - 1] == u'*' &&
-         glob(std::u16string_view(folded_pattern).substr(0, n - 2), folded_name);
+  return glob(folded_pattern, folded_name);
 }
 
 // The order of a listing: by upper-cased units, and names that differ only
@@ -487,6 +498,13 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
   } else {
     dir = search_string.substr(0, cut + 1);
     pattern = search_string.substr(cut + 1);
+  }
+  // As Win32 path handling does, the trailing dots and blanks of the
+  // pattern are dropped ("*.txt." is "*.txt", "ab. " is "ab"), and one made
+  // of nothing else selects nothing; "." and ".." still name those entries.
+  if (pattern != u"." && pattern != u"..") {
+    const size_t keep = pattern.find_last_not_of(u". ");
+    pattern.resize(keep == std::u16string::npos ? 0 : keep + 1);
   }
   if (pattern.empty()) return false;
 

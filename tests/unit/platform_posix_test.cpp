@@ -127,6 +127,49 @@ TEST_F(PlatformPosixTest, PatternsIgnoreCaseAndStarDotStarTakesNamesWithoutDot) 
   EXPECT_EQ(names("readme.*"), (Names{"README"}));
   EXPECT_EQ(names("*.log"), Names{});
   EXPECT_FALSE(find("missing-dir/*.*"));
+
+  // Trailing dots and blanks of the pattern are dropped, as Win32 path
+  // handling drops them; one of nothing else selects nothing.
+  const Names txt{"notes.txt", "r1.txt", "Report.TXT"};
+  for (const char* pattern : {"*.txt.", "*.txt ", "*.txt. .", "*.TXT.."})
+    EXPECT_EQ(names(pattern), txt) << '"' << pattern << '"';
+  for (const char* pattern : {"x.", "x ", "X. "}) EXPECT_EQ(names(pattern), (Names{"x"}));
+  EXPECT_EQ(names("*."), names("*"));
+  for (const char* pattern : {"...", " ", ". ."}) EXPECT_EQ(names(pattern), Names{});
+
+  // Every trailing ".*" group may match the end of a name.
+  EXPECT_EQ(names("README.*.*"), (Names{"README"}));
+  const Names all = names("*.*");
+  EXPECT_EQ(names("*.*.*"), all);
+  EXPECT_EQ(names("*.**"), all);
+  EXPECT_EQ(names("r1.*.*"), (Names{"r1.txt"}));
+  EXPECT_EQ(names("*.*.txt"), Names{});  // a ".*" before more text needs its dot
+}
+
+// Case is folded with the upper case Windows gives every unit of the Basic
+// Multilingual Plane (it takes U+1C90 for the capital of Georgian U+10D0),
+// and the listing is ordered by the same folding.
+TEST_F(PlatformPosixTest, CaseIsFoldedAsWindowsFoldsNames) {
+  for (const char* name :
+       {"ａｂ", "բա", "ǎƀ", "άλ", "ѣґ", "ⓐⓑ", "ⅰ", "ÿ", "ა", "ıx", "ix", "λς", "ß", "ǅ", "ﬁ", "µ"})
+    tmp.write(std::string("fold/") + name, "x");
+  const struct {
+    const char* pattern;
+    Names selected;
+  } cases[] = {
+      {"ＡＢ", {"ａｂ"}},  {"ԲԱ", {"բա"}},  {"ǍɃ", {"ǎƀ"}}, {"ΆΛ", {"άλ"}},
+      {"ѢҐ", {"ѣґ"}},      {"ⒶⒷ", {"ⓐⓑ"}}, {"Ⅰ", {"ⅰ"}},   {"Ÿ", {"ÿ"}},
+      {"Ა", {"ა"}},
+      // Letters Windows leaves as they are.
+      {"IX", {"ix"}},      {"ıX", {"ıx"}},  {"ΛΣ", {}},     {"Λς", {"λς"}},
+      {"SS", {}},          {"ẞ", {}},       {"Ǆ", {}},      {"ǆ", {}},
+      {"FI", {}},          {"Μ", {}},       {"µ", {"µ"}},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(names(std::string("fold/") + c.pattern), c.selected) << c.pattern;
+  // In unit order "ǅ" < "ǆ" and "Ｂ" < "ａ"; folded, "ǆ" is "Ǆ" and "ａ" is "Ａ".
+  for (const char* name : {"ǅ", "ǆ", "Ｂ", "ａ"}) tmp.write(std::string("order/") + name, "x");
+  EXPECT_EQ(names("order/*"), (Names{".", "..", "ǆ", "ǅ", "ａ", "Ｂ"}));
 }
 
 TEST_F(PlatformPosixTest, OnlyADirectoryThatRefusesUsIsUnreadable) {
@@ -156,6 +199,11 @@ TEST_F(PlatformPosixTest, PlainNameIsFoundAlsoInAnotherCase) {
   ASSERT_TRUE(other_case);
   EXPECT_EQ(other_case->name, u"Exact.txt");
   EXPECT_FALSE(find("Exact.txt2"));
+  // The name is looked up without its trailing dots and blanks.
+  auto trailing = find("Exact.txt. ");
+  ASSERT_TRUE(trailing);
+  EXPECT_EQ(trailing->name, u"Exact.txt");
+  EXPECT_EQ(trailing->size, 5u);
 }
 
 TEST_F(PlatformPosixTest, SpecialFilesAreSkippedAndLinksShowTheirTarget) {
