@@ -291,6 +291,8 @@ const char16_t* upcase_units() {
   return units.data();
 }
 
+char16_t fold_unit(char16_t c) { return upcase_units()[c]; }
+
 std::u16string fold(const std::u16string& text) {
   const char16_t* upcase = upcase_units();
   std::u16string out(text);
