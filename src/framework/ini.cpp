@@ -544,7 +544,10 @@ std::vector<ini_candidate> ini_candidates(const std::u16string& program) {
 
 std::string ini_section_header(const std::u16string& program) {
   const std::string base = plat::to_native(split_program_path(program).base);
-  return "[" + upper_ascii(std::string_view(base)) + "]";
+  std::string header = "[";
+  header += upper_ascii(std::string_view(base));
+  header += ']';
+  return header;
 }
 
 void read_ini_file(const std::vector<std::u16string>& args, option_rec& options) {

@@ -98,7 +98,8 @@ void append_format(std::string& out, const char* format, ...) {
 // " % *Ld" with 20: a blank, then the size right-aligned in 20 characters
 // behind the blank that stands for its sign.
 void append_size(std::string& out, uint64_t size) {
-  const std::string digits = " " + std::to_string(size);
+  std::string digits = " ";
+  digits += std::to_string(size);
   out.push_back(' ');
   if (digits.size() < 20) out.append(20 - digits.size(), ' ');
   out.append(digits);
