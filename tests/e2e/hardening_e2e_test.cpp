@@ -196,7 +196,7 @@ TEST_F(HardeningE2E, AccountingOrOutputFileOnAFullFileSystemGivesStatus3) {
 TEST_F(HardeningE2E, StandardOutputThatCannotBeWrittenGivesStatus3) {
   tmp.write("d/a.txt", "2\n");
   test::RunOptions options;
-  options.stdout_path = "/dev/full";
+  options.stdout_file = "/dev/full";
   const auto r = run({"d"}, options);
   EXPECT_EQ(r.status, 3) << r.err;
   EXPECT_NE(r.err.find("\nError writing standard output: "), std::string::npos) << r.err;

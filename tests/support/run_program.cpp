@@ -117,11 +117,7 @@ RunResult run_program(const std::vector<std::string>& args, const RunOptions& op
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, in_pipe[0], 0);
-  if (options.stdout_path.empty())
-    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-  else
-    posix_spawn_file_actions_addopen(&actions, 1, options.stdout_path.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
   for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
     posix_spawn_file_actions_addclose(&actions, fd);

@@ -38,11 +38,8 @@ struct RunOptions {
   // When set, the program runs with this limit of its address space
   // (ulimit -v, in KiB).
   long memory_limit_kib = -1;
-  // When set, the program's standard output goes to this file (such as
-  // /dev/full) instead of RunResult::out.
-  std::filesystem::path stdout_path;
   // When set, standard input is read from this file or standard output
-  // written to it, in place of the pipes.
+  // written to it (such as /dev/full), in place of the pipes.
   std::string stdin_file;
   std::string stdout_file;
   // Standard output as written, also under wine: the converted lines of a
