@@ -8,6 +8,7 @@
 
 #include "framework/exit_status.h"
 #include "framework/pause.h"
+#include "framework/paths.h"
 #include "framework/settings.h"
 #include "platform/platform.h"
 
@@ -62,20 +63,15 @@ void make_log_dirs(const std::u16string& path) {
   // Split off drive and directory: the directory part runs to the last
   // separator, that separator included.
   const size_t drive = drive_length(path);
-  size_t last_sep = std::u16string::npos;
-  for (size_t i = drive; i < path.size(); ++i)
-    if (plat::is_separator(path[i])) last_sep = i;
-  const size_t dir_length = last_sep == std::u16string::npos ? 0 : last_sep + 1 - drive;
+  const size_t dir_length = name_start(std::u16string_view(path).substr(drive));
   // A directory part beyond its room is left alone: the open that follows
   // reports the path if its directory is missing.
   if (dir_length >= kLogDirPartUnits) return;
 
   std::u16string dir = path.substr(0, drive + dir_length);
   // Name the directory itself, not its content.
-  size_t cut = std::u16string::npos;
-  for (size_t i = 0; i < dir.size(); ++i)
-    if (plat::is_separator(dir[i])) cut = i;
-  dir.resize(cut == std::u16string::npos ? 0 : cut);
+  const size_t cut = name_start(dir);
+  dir.resize(cut == 0 ? 0 : cut - 1);
 
   // No directory part (a bare name such as ACCT-ING): the file lies in the
   // current directory, which exists.
