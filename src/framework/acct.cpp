@@ -222,6 +222,37 @@ void take_memo_stream(FILE* stream) {
   memo_file = stream;
 }
 
+void set_acct_override(const std::u16string& value, size_t room, acct_overrider by,
+                       option_rec& options) {
+  acct_path = full_path_or_value(value, room);
+  options.accounting = 1;
+  if (!acct_file) return;
+  switch (by) {
+    case acct_overrider::option_letter:
+    case acct_overrider::ini_file:
+      std::fprintf(acct_file, "This file closed.\n");
+      std::fprintf(acct_file, "Accounting file overridden by %s file pointing to %s\n",
+                   by == acct_overrider::ini_file ? ".ini" : "option -1",
+                   plat::to_native(acct_path).c_str());
+      break;
+    case acct_overrider::long_option:
+      // The long option names the value as given, not its full path.
+      std::fprintf(acct_file, "Previous log closed, and %s opened\n",
+                   plat::to_native(value).c_str());
+      break;
+  }
+  close_acct_file();
+}
+
+void choose_memo_file(bool named, const std::u16string& value, size_t room) {
+  if (named) {
+    take_memo_stream(plat::open_stream(full_path_or_value(value, room), "a+"));
+    return;
+  }
+  const std::u16string picked = pick_output_file();
+  if (!picked.empty()) take_memo_stream(plat::open_stream(picked, "a+"));
+}
+
 bool stream_written(FILE* stream, std::string& reason) {
   errno = 0;
   if (std::fflush(stream) != 0) {

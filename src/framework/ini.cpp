@@ -75,15 +75,10 @@ void wait_after_message(int seconds) {
 }
 
 
+// Only a date turns the NEWER or OLDER filter itself on.
 void apply_date_directive(const DirectiveLine& line, int32_t& flag,
                           int32_t& days, int64_t& time) {
-  const std::u16string value = line.wide_value();
-  if (!is_date_value(value)) {
-    days = read_int32(value);
-    return;
-  }
-  flag = 1;
-  date_to_days_and_time(value, days, time);
+  if (read_date_value(line.wide_value(), days, time)) flag = 1;
 }
 
 }  // namespace
@@ -101,16 +96,7 @@ void apply_ini_directive(const std::string& text, option_rec& options) {
     } else if (line.value_off()) {
       options.accounting = 0;
     } else {
-      acct_path = full_path_or_value(line.name_value(), kAcctPathChars);
-      options.accounting = 1;
-      if (acct_file) {
-        std::fprintf(acct_file, "This file closed.\n");
-        std::fprintf(acct_file,
-                     "Accounting file overridden by .ini file pointing to %s\n",
-                     plat::to_native(acct_path).c_str());
-        std::fclose(acct_file);
-        acct_file = nullptr;
-      }
+      set_acct_override(line.name_value(), kAcctPathChars, acct_overrider::ini_file, options);
     }
     return;
   }
@@ -230,17 +216,10 @@ void apply_ini_directive(const std::string& text, option_rec& options) {
 
   if (line.begins("MEMO")) {
     options.memo = 1;
-    if (!line.has_value) {
-      // A cancelled choice leaves the memo without a file of its own.
-      const std::u16string chosen = pick_output_file();
-      if (!chosen.empty()) take_memo_stream(plat::open_stream(chosen, "a+"));
-    } else if (line.value_off()) {
+    if (line.value_off())
       options.memo = 0;
-    } else {
-      const std::u16string path =
-          full_path_or_value(line.name_value(), kMemoPathChars);
-      take_memo_stream(plat::open_stream(path, "a+"));
-    }
+    else
+      choose_memo_file(line.has_value, line.name_value(), kMemoPathChars);
     return;
   }
 

@@ -83,18 +83,6 @@ const long_row* find_row(std::u16string_view text) {
 }
 
 
-void apply_date_option(const std::u16string& value, int32_t& days,
-                       int64_t& time) {
-  if (!is_date_value(value)) {
-    days = read_int32(value);
-    return;
-  }
-  // The date is read from narrow text of at most 259 characters.
-  std::string narrow = narrow_low_bytes(value);
-  if (narrow.size() > kDateChars) narrow.resize(kDateChars);
-  date_to_days_and_time(widen_bytes(narrow), days, time);
-}
-
 }  // namespace
 
 int parse_long_option(const std::u16string& text, option_rec& options) {
@@ -136,13 +124,7 @@ int parse_long_option(const std::u16string& text, option_rec& options) {
 
   switch (r->what) {
     case row::acc:
-      acct_path = full_path_or_value(value, kAcctPathChars);
-      options.accounting = 1;
-      if (acct_file) {
-        std::fprintf(acct_file, "Previous log closed, and %s opened\n",
-                     plat::to_native(value).c_str());
-        close_acct_file();
-      }
+      set_acct_override(value, kAcctPathChars, acct_overrider::long_option, options);
       break;
     case row::app:
       options.append = 1;
@@ -194,15 +176,10 @@ int parse_long_option(const std::u16string& text, option_rec& options) {
       options.size_less = 1;
       size_less_than = read_int64(value);
       break;
-    case row::memo: {
+    case row::memo:
       options.memo = 1;
-      // A cancelled choice leaves the memo without a file of its own.
-      const std::u16string path = value.empty()
-                                      ? pick_output_file()
-                                      : full_path_or_value(value, kMemoPathChars);
-      if (!path.empty()) take_memo_stream(plat::open_stream(path, "a+"));
+      choose_memo_file(!value.empty(), value, kMemoPathChars);
       break;
-    }
     case row::name_after: {
       options.name_after = 1;
       options.name_after_set = 1;
@@ -219,12 +196,12 @@ int parse_long_option(const std::u16string& text, option_rec& options) {
     case row::newer:
       options.date_filter = 1;
       options.newer = 1;
-      apply_date_option(value, newer_days, newer_time);
+      read_date_value(value, newer_days, newer_time, kDateChars);
       break;
     case row::older:
       options.date_filter = 1;
       options.older = 1;
-      apply_date_option(value, older_days, older_time);
+      read_date_value(value, older_days, older_time, kDateChars);
       break;
     case row::out:
       options.output = 1;
