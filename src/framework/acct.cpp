@@ -8,6 +8,7 @@
 
 #include "framework/exit_status.h"
 #include "framework/pause.h"
+#include "framework/paths.h"
 #include "framework/settings.h"
 #include "platform/platform.h"
 
@@ -62,20 +63,15 @@ void make_log_dirs(const std::u16string& path) {
   // Split off drive and directory: the directory part runs to the last
   // separator, that separator included.
   const size_t drive = drive_length(path);
-  size_t last_sep = std::u16string::npos;
-  for (size_t i = drive; i < path.size(); ++i)
-    if (plat::is_separator(path[i])) last_sep = i;
-  const size_t dir_length = last_sep == std::u16string::npos ? 0 : last_sep + 1 - drive;
+  const size_t dir_length = name_start(std::u16string_view(path).substr(drive));
   // A directory part beyond its room is left alone: the open that follows
   // reports the path if its directory is missing.
   if (dir_length >= kLogDirPartUnits) return;
 
   std::u16string dir = path.substr(0, drive + dir_length);
   // Name the directory itself, not its content.
-  size_t cut = std::u16string::npos;
-  for (size_t i = 0; i < dir.size(); ++i)
-    if (plat::is_separator(dir[i])) cut = i;
-  dir.resize(cut == std::u16string::npos ? 0 : cut);
+  const size_t cut = name_start(dir);
+  dir.resize(cut == 0 ? 0 : cut - 1);
 
   // No directory part (a bare name such as ACCT-ING): the file lies in the
   // current directory, which exists.
@@ -224,6 +220,37 @@ std::u16string full_path_or_value(const std::u16string& value, size_t max_units)
 void take_memo_stream(FILE* stream) {
   if (memo_file && memo_file != acct_file && memo_file != stream) std::fclose(memo_file);
   memo_file = stream;
+}
+
+void set_acct_override(const std::u16string& value, size_t room, acct_overrider by,
+                       option_rec& options) {
+  acct_path = full_path_or_value(value, room);
+  options.accounting = 1;
+  if (!acct_file) return;
+  switch (by) {
+    case acct_overrider::option_letter:
+    case acct_overrider::ini_file:
+      std::fprintf(acct_file, "This file closed.\n");
+      std::fprintf(acct_file, "Accounting file overridden by %s file pointing to %s\n",
+                   by == acct_overrider::ini_file ? ".ini" : "option -1",
+                   plat::to_native(acct_path).c_str());
+      break;
+    case acct_overrider::long_option:
+      // The long option names the value as given, not its full path.
+      std::fprintf(acct_file, "Previous log closed, and %s opened\n",
+                   plat::to_native(value).c_str());
+      break;
+  }
+  close_acct_file();
+}
+
+void choose_memo_file(bool named, const std::u16string& value, size_t room) {
+  if (named) {
+    take_memo_stream(plat::open_stream(full_path_or_value(value, room), "a+"));
+    return;
+  }
+  const std::u16string picked = pick_output_file();
+  if (!picked.empty()) take_memo_stream(plat::open_stream(picked, "a+"));
 }
 
 bool stream_written(FILE* stream, std::string& reason) {

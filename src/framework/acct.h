@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "framework/settings.h"
+
 // Room of the directory part of a path split by make_log_dirs (terminator
 // included); a longer directory part is not walked.
 inline constexpr size_t kLogDirPartUnits = 259;
@@ -37,6 +39,20 @@ std::u16string pick_output_file();
 std::u16string full_path_or_value(const std::u16string& value, size_t max_units);
 // Makes `stream` the memo stream; a memo file opened earlier is closed.
 void take_memo_stream(FILE* stream);
+
+// Where a new accounting file was named; each leaves its own note in the
+// file it replaces.
+enum class acct_overrider { option_letter, ini_file, long_option };
+// Names the accounting file: `value` as a full path of at most `room`
+// units, opened once parsing ends. An accounting file still open (the one
+// ACCT named) receives the overrider's note and is closed.
+void set_acct_override(const std::u16string& value, size_t room, acct_overrider by,
+                       option_rec& options);
+
+// The memo's own file, opened for appending: the file `value` names (as a
+// full path of at most `room` units) or, when `named` is false, the one the
+// user picks. A cancelled pick leaves the memo without a file of its own.
+void choose_memo_file(bool named, const std::u16string& value, size_t room);
 
 // Pushes out what `stream` holds; false when something written to it did
 // not reach the system, with the cause in `reason`.

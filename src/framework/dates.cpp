@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "framework/text.h"
 #include "platform/platform.h"
 
 namespace {
@@ -75,4 +76,20 @@ bool date_to_days_and_time_at(std::u16string_view value, int64_t now,
 bool date_to_days_and_time(std::u16string_view value, int32_t& days,
                            int64_t& time) {
   return date_to_days_and_time_at(value, plat::now_seconds(), days, time);
+}
+
+bool read_date_value(const std::u16string& value, int32_t& days, int64_t& time,
+                     size_t date_chars) {
+  if (!is_date_value(value)) {
+    days = read_int32(value);
+    return false;
+  }
+  if (date_chars == std::u16string::npos) {
+    date_to_days_and_time(value, days, time);
+    return true;
+  }
+  std::string narrow = narrow_low_bytes(value);
+  if (narrow.size() > date_chars) narrow.resize(date_chars);
+  date_to_days_and_time(widen_bytes(narrow), days, time);
+  return true;
 }

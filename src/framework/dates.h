@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 // A value containing '-', '/' or '\' is a date (month, day, year).
@@ -22,3 +23,10 @@ bool date_to_days_and_time(std::u16string_view value, int32_t& days,
 // The same against a given present moment (seconds since 1970 UTC).
 bool date_to_days_and_time_at(std::u16string_view value, int64_t now,
                               int32_t& days, int64_t& time);
+
+// The value of a date filter: a date sets `days` and `time`, anything else
+// is read as a number of days. With `date_chars` the date is read from
+// narrow text of at most that many characters, as the long options read
+// it. True when the value was a date.
+bool read_date_value(const std::u16string& value, int32_t& days, int64_t& time,
+                     size_t date_chars = std::u16string::npos);

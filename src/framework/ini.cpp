@@ -1,5 +1,8 @@
+// The INI directives: each line is tested against the rows below in their
+// order, and the first row whose word it holds applies it.
 #include "framework/ini.h"
 
+#include <array>
 #include <cstdio>
 #include <string_view>
 
@@ -44,6 +47,7 @@ struct DirectiveLine {
   std::string_view value() const {
     return std::string_view(upper).substr(value_pos);
   }
+  char first_of_value() const { return value().empty() ? '\0' : value().front(); }
   // ON or YES anywhere in the value.
   bool value_on() const {
     return has_value && (has_text(value(), "ON") || has_text(value(), "YES"));
@@ -68,510 +72,325 @@ void apply_switch(int32_t& field, const DirectiveLine& line) {
   if (line.value_off()) field = 0;
 }
 
-// Lets the user read a message about the INI file before start-up goes on.
-void wait_after_message(int seconds) {
-  std::fflush(stdout);
-  pause_seconds(seconds);
+// ON sets the field and OFF clears it; anything else leaves it as it was.
+void apply_on_off(int32_t& field, const DirectiveLine& line) {
+  if (line.value_on()) field = 1;
+  if (line.value_off()) field = 0;
 }
 
+// True, after telling the user, when the directive has no value. The
+// message names the line (`format` takes it) and may say what follows
+// (`then`); the wait lets the user read it before start-up goes on.
+bool lacks_value(const DirectiveLine& line, const char* format, const char* then = nullptr,
+                 int seconds = 2) {
+  if (line.has_value) return false;
+  std::printf(format, line.upper.c_str());
+  if (then) std::printf("%s", then);
+  std::fflush(stdout);
+  pause_seconds(seconds);
+  return true;
+}
 
-void apply_date_directive(const DirectiveLine& line, int32_t& flag,
-                          int32_t& days, int64_t& time) {
-  const std::u16string value = line.wide_value();
-  if (!is_date_value(value)) {
-    days = read_int32(value);
+constexpr const char* kMissingModifier = "\nMissing ini file modifier at: %s";
+constexpr const char* kIllegalDirective = "\nIllegal ini file directive %s";
+
+// Only a date turns the NEWER or OLDER filter itself on.
+void apply_date_directive(const DirectiveLine& line, int32_t& flag, int32_t& days,
+                          int64_t& time) {
+  if (read_date_value(line.wide_value(), days, time)) flag = 1;
+}
+
+// ---- The directives with rules of their own ------------------------------
+
+using Apply = void (*)(const DirectiveLine&, option_rec&);
+
+void accounting(const DirectiveLine& line, option_rec& options) {
+  if (lacks_value(line, "\nMissing ini file modifier at: %s=")) {
+    options.accounting = 0;
+  } else if (line.value_off()) {
+    options.accounting = 0;
+  } else {
+    set_acct_override(line.name_value(), kAcctPathChars, acct_overrider::ini_file, options);
+  }
+}
+
+void all_hashes_and_times(const DirectiveLine& line, option_rec& options) {
+  if (lacks_value(line, kMissingModifier)) return;
+  if (line.value_on()) {
+    options.show_time = 1;
+    options.all_times = 1;
+    options.time_kind = '3';
+    options.all_hashes = 1;
+    options.hash = 1;
+  }
+  if (line.value_off()) {
+    options.all_times = 0;
+    options.all_hashes = 0;
+  }
+}
+
+void all_times(const DirectiveLine& line, option_rec& options) {
+  if (!line.has_value || line.value_on()) {
+    options.show_time = 1;
+    options.all_times = 1;
+    options.time_kind = '3';
+  }
+  if (line.value_off()) options.all_times = 0;
+}
+
+void comment(const DirectiveLine& line, option_rec& options) {
+  options.comment = 1;
+  if (line.has_value) set_comment_text(line.wide_value());
+}
+
+void delimiter(const DirectiveLine& line, option_rec& options) {
+  if (lacks_value(line, "\nMissing ini file directive %s") || line.value_off()) {
+    options.delim = 0;
     return;
   }
-  flag = 1;
-  date_to_days_and_time(value, days, time);
+  options.delim = 1;
+  delim_char = line.first_of_value();
+}
+
+void exclude(const DirectiveLine& line, option_rec& options) {
+  options.exclude = 1;
+  if (lacks_value(line, "\nMissing/illegal ini file directive %s")) return;
+  add_exclude_pattern(line.wide_value());
+}
+
+void extension(const DirectiveLine&, option_rec& options) {
+  options.name_format = 2;
+  options.ext_mode = 1;
+}
+
+void file_type(const DirectiveLine& line, option_rec&) {
+  if (lacks_value(line, "\nMissing/Illegal ini file directive %s")) return;
+  add_file_type(line.wide_value());
+}
+
+void greater(const DirectiveLine& line, option_rec& options) {
+  options.size_greater = 1;
+  if (lacks_value(line, kMissingModifier, "\nGREATER size option turned OFF", 3)) {
+    options.size_greater = 0;
+    return;
+  }
+  size_greater_than = read_int64(line.value());
+}
+
+void less_than(const DirectiveLine& line, option_rec& options) {
+  options.size_less = 1;
+  if (lacks_value(line, kIllegalDirective, "\nLESSTHAN size option turned OFF", 3)) {
+    options.size_less = 0;
+    return;
+  }
+  size_less_than = read_int64(line.value());
+}
+
+void memo(const DirectiveLine& line, option_rec& options) {
+  options.memo = 1;
+  if (line.value_off())
+    options.memo = 0;
+  else
+    choose_memo_file(line.has_value, line.name_value(), kMemoPathChars);
+}
+
+void military(const DirectiveLine& line, option_rec& options) {
+  apply_on_off(options.show_time, line);
+}
+
+void newer(const DirectiveLine& line, option_rec& options) {
+  options.date_filter = 1;
+  if (lacks_value(line, "\nMissing ini modifier at: %s", "\nAging modifier turned off")) {
+    options.date_filter = 0;
+    return;
+  }
+  apply_date_directive(line, options.newer, newer_days, newer_time);
+}
+
+void older(const DirectiveLine& line, option_rec& options) {
+  options.date_filter = 1;
+  if (lacks_value(line, kMissingModifier, "\nAging modifier turned off")) {
+    options.date_filter = 0;
+    return;
+  }
+  apply_date_directive(line, options.older, older_days, older_time);
+}
+
+void output(const DirectiveLine& line, option_rec& options) {
+  if (lacks_value(line, kMissingModifier, "Output set to NOne\n", 3)) {
+    options.output = 0;
+    return;
+  }
+  options.output = 1;
+  output_path = full_path_or_value(line.name_value(), kMaxPathUnits);
+}
+
+void search_path(const DirectiveLine& line, option_rec&) {
+  if (lacks_value(line, "\nMissing/Illegal ini file directive %s")) return;
+  add_search_dir(line.name_value());
+}
+
+void recurse(const DirectiveLine& line, option_rec& options) {
+  if (lacks_value(line, "\nMissing ini file directive at: %s")) return;
+  apply_on_off(options.recurse, line);
+}
+
+void reverse(const DirectiveLine& line, option_rec& options) {
+  apply_switch(options.reverse, line);
+  if (line.has_value && has_text(line.value(), "NO")) options.reverse = 0;
+}
+
+void silent(const DirectiveLine& line, option_rec& options) {
+  options.quiet = 0;
+  apply_on_off(options.quiet, line);
+}
+
+void verbose(const DirectiveLine& line, option_rec& options) {
+  // Verbose on means quiet off, and the other way round.
+  int32_t on = 0;
+  apply_switch(on, line);
+  options.quiet = on ? 0 : 1;
+}
+
+void split(const DirectiveLine& line, option_rec& options) {
+  options.quiet += 1;
+  options.split = lacks_value(line, kIllegalDirective) ? 0 : 1;
+}
+
+void streams(const DirectiveLine& line, option_rec& options) {
+  options.streams = 0;
+  if (lacks_value(line, kIllegalDirective)) return;
+  apply_on_off(options.streams, line);
+}
+
+void time_kind(const DirectiveLine& line, option_rec& options) {
+  options.time_long = 1;
+  options.time_kind = 'w';
+  if (lacks_value(line, kIllegalDirective)) return;
+  const char first = line.first_of_value();
+  options.time_kind = (first >= 'A' && first <= 'Z') ? first + 32 : first;
+  options.show_time = 1;
+}
+
+void variable_length(const DirectiveLine&, option_rec& options) { options.var_len = 1; }
+
+void width(const DirectiveLine& line, option_rec& options) {
+  if (lacks_value(line, kMissingModifier)) return;
+  options.width = read_int32(line.wide_value());
+}
+
+void zulu(const DirectiveLine& line, option_rec& options) {
+  options.show_time = 1;
+  if (lacks_value(line, kIllegalDirective)) return;
+  apply_on_off(options.zulu, line);
+}
+
+void long_names(const DirectiveLine& line, option_rec& options) {
+  options.opt_8 = 0;
+  options.name_format = 1;
+  if (!line.value_on() && line.value_off()) options.name_format = 0;
+}
+
+void short_names(const DirectiveLine&, option_rec& options) { options.opt_8 = 1; }
+
+// The attribute switches also turn the attribute filter on.
+template <int32_t option_rec::*field>
+void attribute(const DirectiveLine& line, option_rec& options) {
+  options.attr_filter = 1;
+  apply_switch(options.*field, line);
+}
+
+void directories_only(const DirectiveLine& line, option_rec& options) {
+  options.attr_filter = 1;
+  options.dir_select = 1;
+  if (line.value_on()) options.dir_mode = 2;
+  if (line.value_off()) options.dir_mode = 0;
+}
+
+void directories(const DirectiveLine& line, option_rec& options) {
+  options.attr_filter = 1;
+  options.dir_select = 1;
+  options.dir_mode = 1;
+  if (line.value_off()) options.dir_select = 0;
+}
+
+// ---- The rows, in the order they are tested ------------------------------
+
+enum class where { begins, anywhere };
+
+struct directive_row {
+  where match;
+  std::array<std::string_view, 4> words;  // any one of them
+  int32_t option_rec::*plain_switch;      // a plain switch on this field, or
+  Apply apply;                            // a directive of its own
+};
+
+constexpr directive_row kDirectives[] = {
+    {where::begins, {"ACCT", "ACCTING", "ACCOUNT", "LOG"}, nullptr, accounting},
+    {where::begins, {"ALL_HT"}, nullptr, all_hashes_and_times},
+    {where::begins, {"ALL_TIMES", "ALLTIMES"}, nullptr, all_times},
+    {where::begins, {"APPEND"}, &option_rec::append, nullptr},
+    {where::begins, {"AUTO"}, &option_rec::auto_width, nullptr},
+    {where::begins, {"COMMENT"}, nullptr, comment},
+    {where::begins, {"CRC"}, &option_rec::crc, nullptr},
+    {where::anywhere, {"DELIM"}, nullptr, delimiter},
+    {where::begins, {"EXC", "X="}, nullptr, exclude},
+    {where::begins, {"EXT"}, nullptr, extension},
+    {where::begins, {"FILE"}, nullptr, file_type},
+    {where::anywhere, {"GREATER", "LARGER", "BIGGER"}, nullptr, greater},
+    {where::begins, {"HASH"}, &option_rec::hash, nullptr},
+    {where::anywhere, {"IMMEDIATE", "NO_COUNT"}, &option_rec::immediate, nullptr},
+    {where::anywhere, {"LESSTHAN", "SMALLER"}, nullptr, less_than},
+    {where::begins, {"MEMO"}, nullptr, memo},
+    {where::anywhere, {"MILITARY"}, nullptr, military},
+    {where::begins, {"NAMEONLY"}, &option_rec::name_only, nullptr},
+    {where::anywhere, {"NEWER", "YOUNGER"}, nullptr, newer},
+    {where::anywhere, {"OLDER"}, nullptr, older},
+    {where::begins, {"OUTPUT"}, nullptr, output},
+    {where::begins, {"PATH"}, nullptr, search_path},
+    {where::begins, {"PPATHONLY"}, &option_rec::path_only, nullptr},
+    {where::anywhere, {"PAUSE"}, &option_rec::pause, nullptr},
+    {where::anywhere, {"RECURSE"}, nullptr, recurse},
+    {where::anywhere, {"RESET"}, &option_rec::reset_access, nullptr},
+    {where::begins, {"REVERSE"}, nullptr, reverse},
+    {where::begins, {"SHA"}, &option_rec::sha1, nullptr},
+    {where::anywhere, {"SILENT"}, nullptr, silent},
+    {where::anywhere, {"VERBOSE"}, nullptr, verbose},
+    {where::begins, {"SPLIT"}, nullptr, split},
+    {where::begins, {"STREAM"}, nullptr, streams},
+    {where::anywhere, {"TIME"}, nullptr, time_kind},
+    {where::begins, {"VAR"}, nullptr, variable_length},
+    {where::begins, {"WIDTH"}, nullptr, width},
+    {where::anywhere, {"ZULU"}, nullptr, zulu},
+    {where::anywhere, {"LFN", "LONGFILENAME"}, nullptr, long_names},
+    {where::anywhere, {"8.3"}, nullptr, short_names},
+    {where::begins, {"ARCHIVE"}, nullptr, attribute<&option_rec::attr_archive>},
+    {where::anywhere, {"READONLY"}, nullptr, attribute<&option_rec::attr_readonly>},
+    {where::anywhere, {"HIDDEN"}, nullptr, attribute<&option_rec::attr_hidden>},
+    {where::anywhere, {"SYSTEM"}, nullptr, attribute<&option_rec::attr_system>},
+    {where::anywhere, {"DIR_ONLY"}, nullptr, directories_only},
+    {where::anywhere, {"DIRECTORY"}, nullptr, directories},
+};
+
+bool matches(const directive_row& row, const DirectiveLine& line) {
+  for (std::string_view word : row.words) {
+    if (word.empty()) break;
+    if (row.match == where::begins ? line.begins(word) : line.has(word)) return true;
+  }
+  return false;
 }
 
 }  // namespace
 
 void apply_ini_directive(const std::string& text, option_rec& options) {
   const DirectiveLine line(text);
-  const char* whole = line.upper.c_str();
-
-  if (line.begins("ACCT") || line.begins("ACCTING") ||
-      line.begins("ACCOUNT") || line.begins("LOG")) {
-    if (!line.has_value) {
-      std::printf("\nMissing ini file modifier at: %s=", whole);
-      wait_after_message(2);
-      options.accounting = 0;
-    } else if (line.value_off()) {
-      options.accounting = 0;
-    } else {
-      acct_path = full_path_or_value(line.name_value(), kAcctPathChars);
-      options.accounting = 1;
-      if (acct_file) {
-        std::fprintf(acct_file, "This file closed.\n");
-        std::fprintf(acct_file,
-                     "Accounting file overridden by .ini file pointing to %s\n",
-                     plat::to_native(acct_path).c_str());
-        std::fclose(acct_file);
-        acct_file = nullptr;
-      }
-    }
-    return;
-  }
-
-  if (line.begins("ALL_HT")) {
-    if (!line.has_value) {
-      std::printf("\nMissing ini file modifier at: %s", whole);
-      wait_after_message(2);
-      return;
-    }
-    if (line.value_on()) {
-      options.show_time = 1;
-      options.all_times = 1;
-      options.time_kind = '3';
-      options.all_hashes = 1;
-      options.hash = 1;
-    }
-    if (line.value_off()) {
-      options.all_times = 0;
-      options.all_hashes = 0;
-    }
-    return;
-  }
-
-  if (line.begins("ALL_TIMES") || line.begins("ALLTIMES")) {
-    if (!line.has_value || line.value_on()) {
-      options.show_time = 1;
-      options.all_times = 1;
-      options.time_kind = '3';
-    }
-    if (line.value_off()) options.all_times = 0;
-    return;
-  }
-
-  if (line.begins("APPEND")) return apply_switch(options.append, line);
-  if (line.begins("AUTO")) return apply_switch(options.auto_width, line);
-
-  if (line.begins("COMMENT")) {
-    options.comment = 1;
-    if (line.has_value) set_comment_text(line.wide_value());
-    return;
-  }
-
-  if (line.begins("CRC")) return apply_switch(options.crc, line);
-
-  if (line.has("DELIM")) {
-    if (!line.has_value) {
-      std::printf("\nMissing ini file directive %s", whole);
-      wait_after_message(2);
-      options.delim = 0;
-    } else if (line.value_off()) {
-      options.delim = 0;
-    } else {
-      options.delim = 1;
-      delim_char = line.value().empty() ? '\0' : line.value().front();
-    }
-    return;
-  }
-
-  if (line.begins("EXC") || line.begins("X=")) {
-    options.exclude = 1;
-    if (!line.has_value) {
-      std::printf("\nMissing/illegal ini file directive %s", whole);
-      wait_after_message(2);
-      return;
-    }
-    add_exclude_pattern(line.wide_value());
-    return;
-  }
-
-  if (line.begins("EXT")) {
-    options.name_format = 2;
-    options.ext_mode = 1;
-    return;
-  }
-
-  if (line.begins("FILE")) {
-    if (!line.has_value) {
-      std::printf("\nMissing/Illegal ini file directive %s", whole);
-      wait_after_message(2);
-      return;
-    }
-    add_file_type(line.wide_value());
-    return;
-  }
-
-  if (line.has("GREATER") || line.has("LARGER") || line.has("BIGGER")) {
-    options.size_greater = 1;
-    if (!line.has_value) {
-      std::printf("\nMissing ini file modifier at: %s", whole);
-      std::printf("\nGREATER size option turned OFF");
-      wait_after_message(3);
-      options.size_greater = 0;
-      return;
-    }
-    size_greater_than = read_int64(line.value());
-    return;
-  }
-
-  if (line.begins("HASH")) return apply_switch(options.hash, line);
-
-  if (line.has("IMMEDIATE") || line.has("NO_COUNT"))
-    return apply_switch(options.immediate, line);
-
-  if (line.has("LESSTHAN") || line.has("SMALLER")) {
-    options.size_less = 1;
-    if (!line.has_value) {
-      std::printf("\nIllegal ini file directive %s", whole);
-      std::printf("\nLESSTHAN size option turned OFF");
-      wait_after_message(3);
-      options.size_less = 0;
-      return;
-    }
-    size_less_than = read_int64(line.value());
-    return;
-  }
-
-  if (line.begins("MEMO")) {
-    options.memo = 1;
-    if (!line.has_value) {
-      // A cancelled choice leaves the memo without a file of its own.
-      const std::u16string chosen = pick_output_file();
-      if (!chosen.empty()) take_memo_stream(plat::open_stream(chosen, "a+"));
-    } else if (line.value_off()) {
-      options.memo = 0;
-    } else {
-      const std::u16string path =
-          full_path_or_value(line.name_value(), kMemoPathChars);
-      take_memo_stream(plat::open_stream(path, "a+"));
-    }
-    return;
-  }
-
-  if (line.has("MILITARY")) {
-    if (line.value_on()) options.show_time = 1;
-    if (line.value_off()) options.show_time = 0;
-    return;
-  }
-
-  if (line.begins("NAMEONLY")) return apply_switch(options.name_only, line);
-
-  if (line.has("NEWER") || line.has("YOUNGER")) {
-    options.date_filter = 1;
-    if (!line.has_value) {
-      std::printf("\nMissing ini modifier at: %s", whole);
-      std::printf("\nAging modifier turned off");
-      wait_after_message(2);
-      options.date_filter = 0;
-      return;
-    }
-    apply_date_directive(line, options.newer, newer_days, newer_time);
-    return;
-  }
-
-  if (line.has("OLDER")) {
-    options.date_filter = 1;
-    if (!line.has_value) {
-      std::printf("\nMissing ini file modifier at: %s", whole);
-      std::printf("\nAging modifier turned off");
-      wait_after_message(2);
-      options.date_filter = 0;
-      return;
-    }
-    apply_date_directive(line, options.older, older_days, older_time);
-    return;
-  }
-
-  if (line.begins("OUTPUT")) {
-    if (!line.has_value) {
-      std::printf("\nMissing ini file modifier at: %s", whole);
-      std::printf("Output set to NOne\n");
-      wait_after_message(3);
-      options.output = 0;
-      return;
-    }
-    options.output = 1;
-    output_path = full_path_or_value(line.name_value(), kMaxPathUnits);
-    return;
-  }
-
-  if (line.begins("PATH")) {
-    if (!line.has_value) {
-      std::printf("\nMissing/Illegal ini file directive %s", whole);
-      wait_after_message(2);
-      return;
-    }
-    add_search_dir(line.name_value());
-    return;
-  }
-
-  if (line.begins("PPATHONLY")) return apply_switch(options.path_only, line);
-  if (line.has("PAUSE")) return apply_switch(options.pause, line);
-
-  if (line.has("RECURSE")) {
-    if (!line.has_value) {
-      std::printf("\nMissing ini file directive at: %s", whole);
-      wait_after_message(2);
-      return;
-    }
-    if (line.value_on()) options.recurse = 1;
-    if (line.value_off()) options.recurse = 0;
-    return;
-  }
-
-  if (line.has("RESET")) return apply_switch(options.reset_access, line);
-
-  if (line.begins("REVERSE")) {
-    apply_switch(options.reverse, line);
-    if (line.has_value && has_text(line.value(), "NO")) options.reverse = 0;
-    return;
-  }
-
-  if (line.begins("SHA")) return apply_switch(options.sha1, line);
-
-  if (line.has("SILENT")) {
-    options.quiet = 0;
-    if (line.value_on()) options.quiet = 1;
-    if (line.value_off()) options.quiet = 0;
-    return;
-  }
-  if (line.has("VERBOSE")) {
-    // Verbose on means quiet off, and the other way round.
-    int32_t verbose = 0;
-    apply_switch(verbose, line);
-    options.quiet = verbose ? 0 : 1;
-    return;
-  }
-
-  if (line.begins("SPLIT")) {
-    options.quiet += 1;
-    if (!line.has_value) {
-      std::printf("\nIllegal ini file directive %s", whole);
-      wait_after_message(2);
-      options.split = 0;
-      return;
-    }
-    options.split = 1;
-    return;
-  }
-
-  if (line.begins("STREAM")) {
-    options.streams = 0;
-    if (!line.has_value) {
-      std::printf("\nIllegal ini file directive %s", whole);
-      wait_after_message(2);
-      return;
-    }
-    if (line.value_on()) options.streams = 1;
-    if (line.value_off()) options.streams = 0;
-    return;
-  }
-
-  if (line.has("TIME")) {
-    options.time_long = 1;
-    options.time_kind = 'w';
-    if (!line.has_value) {
-      std::printf("\nIllegal ini file directive %s", whole);
-      wait_after_message(2);
-      return;
-    }
-    const char first = line.value().empty() ? '\0' : line.value().front();
-    options.time_kind = (first >= 'A' && first <= 'Z') ? first + 32 : first;
-    options.show_time = 1;
-    return;
-  }
-
-  if (line.begins("VAR")) {
-    options.var_len = 1;
-    return;
-  }
-
-  if (line.begins("WIDTH")) {
-    if (!line.has_value) {
-      std::printf("\nMissing ini file modifier at: %s", whole);
-      wait_after_message(2);
-      return;
-    }
-    options.width = read_int32(line.wide_value());
-    return;
-  }
-
-  if (line.has("ZULU")) {
-    options.show_time = 1;
-    if (!line.has_value) {
-      std::printf("\nIllegal ini file directive %s", whole);
-      wait_after_message(2);
-      return;
-    }
-    if (line.value_on()) options.zulu = 1;
-    if (line.value_off()) options.zulu = 0;
-    return;
-  }
-
-  if (line.has("LFN") || line.has("LONGFILENAME")) {
-    options.opt_8 = 0;
-    options.name_format = 1;
-    if (!line.value_on() && line.value_off()) options.name_format = 0;
-    return;
-  }
-
-  if (line.has("8.3")) {
-    options.opt_8 = 1;
-    return;
-  }
-
-  if (line.begins("ARCHIVE")) {
-    options.attr_filter = 1;
-    return apply_switch(options.attr_archive, line);
-  }
-  if (line.has("READONLY")) {
-    options.attr_filter = 1;
-    return apply_switch(options.attr_readonly, line);
-  }
-  if (line.has("HIDDEN")) {
-    options.attr_filter = 1;
-    return apply_switch(options.attr_hidden, line);
-  }
-  if (line.has("SYSTEM")) {
-    options.attr_filter = 1;
-    return apply_switch(options.attr_system, line);
-  }
-
-  if (line.has("DIR_ONLY")) {
-    options.attr_filter = 1;
-    options.dir_select = 1;
-    if (line.value_on()) options.dir_mode = 2;
-    if (line.value_off()) options.dir_mode = 0;
-    return;
-  }
-
-  if (line.has("DIRECTORY")) {
-    options.attr_filter = 1;
-    options.dir_select = 1;
-    options.dir_mode = 1;
-    if (line.value_on()) {
-      options.dir_select = 1;
-      options.dir_mode = 1;
-    }
-    if (line.value_off()) options.dir_select = 0;
+  for (const directive_row& row : kDirectives) {
+    if (!matches(row, line)) continue;
+    if (row.plain_switch)
+      apply_switch(options.*row.plain_switch, line);
+    else
+      row.apply(line, options);
     return;
   }
   // Anything else is a word of some other tool: ignored without a word.
-}
-
-bool read_ini_piece(FILE* file, std::string& piece) {
-  piece.clear();
-  const bool ctrl_z_ends = plat::text_input_ends_at_ctrl_z();
-  while (piece.size() < kIniPieceChars) {
-    int c = std::getc(file);
-    if (c == EOF) break;
-    if (ctrl_z_ends && c == 0x1A) {
-      std::ungetc(c, file);  // the end stays the end for the next read
-      break;
-    }
-    if (c == '\r') {
-      const int next = std::getc(file);
-      if (next == '\n') {
-        c = '\n';
-      } else if (next != EOF) {
-        std::ungetc(next, file);
-      }
-    }
-    piece.push_back(static_cast<char>(c));
-    if (c == '\n') break;
-  }
-  if (piece.empty()) return false;
-  // The runtime's string functions see a NUL as the end of the line.
-  const size_t nul = piece.find('\0');
-  if (nul != std::string::npos) piece.resize(nul);
-  return true;
-}
-
-void read_ini_stream(FILE* file, bool own_section, const std::string& header,
-                     option_rec& options) {
-  std::string piece;
-  if (own_section) {
-    bool found = false;
-    while (!found && read_ini_piece(file, piece))
-      found = upper_ascii(std::string_view(piece)).starts_with(header);
-    if (!found) return;
-  }
-  while (read_ini_piece(file, piece)) {
-    if (!piece.empty() && piece.back() == '\n') piece.pop_back();
-    const std::string upper = upper_ascii(std::string_view(piece));
-    if (upper.empty()) continue;
-    if (upper[0] == ';' || upper[0] == '#') continue;
-    if (upper[0] == '[') {
-      if (own_section) return;  // the next program's section
-      continue;
-    }
-    if (own_section && has_text(upper, header)) return;
-    apply_ini_directive(piece, options);
-  }
-}
-
-namespace {
-
-struct ProgramName {
-  std::u16string dir;   // drive and directory, with the closing separator
-  std::u16string base;  // without directory and extension
-};
-
-ProgramName split_program_path(const std::u16string& program) {
-  ProgramName parts;
-  size_t name_start = 0;
-  for (size_t i = program.size(); i > 0; --i) {
-    if (plat::is_separator(program[i - 1])) {
-      name_start = i;
-      break;
-    }
-  }
-  parts.dir = program.substr(0, name_start);
-  const std::u16string name = program.substr(name_start);
-  parts.base = name.substr(0, name.rfind(u'.'));
-  return parts;
-}
-
-}  // namespace
-
-std::vector<ini_candidate> ini_candidates(const std::u16string& program) {
-  const ProgramName parts = split_program_path(program);
-  const std::u16string own = parts.base + u".ini";
-  const std::u16string shared = u"VELDORAN.INI";
-  const std::u16string fallback = u"PROGRAM.ini";
-  return {
-      {own, false},    {parts.dir + own, false},
-      {shared, true},  {parts.dir + shared, true},
-      {fallback, false}, {parts.dir + fallback, false},
-  };
-}
-
-std::string ini_section_header(const std::u16string& program) {
-  const std::string base = plat::to_native(split_program_path(program).base);
-  std::string header = "[";
-  header += upper_ascii(std::string_view(base));
-  header += ']';
-  return header;
-}
-
-void read_ini_file(const std::vector<std::u16string>& args, option_rec& options) {
-  for (const std::u16string& arg : args)
-    if (arg == u"-.ini") return;
-
-  const std::u16string program = plat::program_path();
-  for (const ini_candidate& candidate : ini_candidates(program)) {
-    if (!plat::exists(candidate.path)) continue;
-    // A directory of that name exists but cannot be read as a file.
-    FILE* file = plat::is_directory(candidate.path)
-                     ? nullptr
-                     : plat::open_stream(candidate.path, "r");
-    if (!file) {
-      // Nothing can be read; after the user has seen it, start-up goes on
-      // with the settings it has.
-      std::printf("\nCouldn't open .ini file\n");
-      std::fflush(stdout);
-      std::getchar();
-      return;
-    }
-    read_ini_stream(file, candidate.own_section,
-                    ini_section_header(program), options);
-    std::fclose(file);
-    return;
-  }
 }

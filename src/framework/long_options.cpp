@@ -83,102 +83,72 @@ const long_row* find_row(std::u16string_view text) {
 }
 
 
-void apply_date_option(const std::u16string& value, int32_t& days,
-                       int64_t& time) {
-  if (!is_date_value(value)) {
-    days = read_int32(value);
-    return;
-  }
-  // The date is read from narrow text of at most 259 characters.
-  std::string narrow = narrow_low_bytes(value);
-  if (narrow.size() > kDateChars) narrow.resize(kDateChars);
-  date_to_days_and_time(widen_bytes(narrow), days, time);
+// A name no row knows: reported, and the rest of the command line goes on.
+void report_unknown(const std::u16string& text) {
+  std::printf("\nIllegal or incomplete minusminus option of \"--%s\" IGNORED\n",
+              plat::to_native(text).c_str());
+  std::printf("Please check the option compatability and rerun if necessary\n");
+  std::fflush(stdout);
+  pause_seconds(3);
 }
 
-}  // namespace
-
-int parse_long_option(const std::u16string& text, option_rec& options) {
-  const long_row* r = find_row(text);
-  if (!r) {
-    std::printf("\nIllegal or incomplete minusminus option of \"--%s\" IGNORED\n",
-                plat::to_native(text).c_str());
-    std::printf("Please check the option compatability and rerun if necessary\n");
-    std::fflush(stdout);
-    pause_seconds(3);
-    return 0;
-  }
-
-  const size_t equals = text.find(u'=');
-  const bool has_equals = equals != std::u16string::npos;
-  const std::u16string value = has_equals ? text.substr(equals + 1) : std::u16string();
-
-  int32_t on_off = 1;
-  switch (r->kind) {
+// Whether the row's kind of value takes `value`; an ON/OFF value is
+// returned in `on_off` (ON without a value).
+bool value_accepted(value_kind kind, const std::u16string& value, int32_t& on_off) {
+  on_off = 1;
+  switch (kind) {
     case value_kind::required:
-      if (value.empty()) return 1;
-      break;
-    case value_kind::on_off:
-      if (!value.empty()) {
-        const std::u16string upper = upper_ascii(value);
-        if (upper == u"ON") {
-          on_off = 1;
-        } else if (upper == u"OFF") {
-          on_off = 0;
-        } else {
-          return 1;
-        }
-      }
-      break;
+      return !value.empty();
+    case value_kind::on_off: {
+      if (value.empty()) return true;
+      const std::u16string upper = upper_ascii(value);
+      if (upper == u"ON") return true;
+      on_off = 0;
+      return upper == u"OFF";
+    }
     case value_kind::none:
     case value_kind::optional:
-      break;
+      return true;
   }
+  return true;
+}
 
-  switch (r->what) {
+// DEL: one character as written, "pipe", or the character's number.
+char delimiter_of(const std::u16string& value) {
+  if (value.size() == 1) return static_cast<char>(value[0] & 0xFF);
+  if (value == u"pipe") return '|';
+  return static_cast<char>(read_int32(value) & 0xFF);
+}
+
+void apply_name_after(const std::u16string& text, size_t name_size, bool has_equals,
+                      const std::u16string& value, option_rec& options) {
+  options.name_after = 1;
+  options.name_after_set = 1;
+  if (has_equals) {
+    if (!value.empty()) name_after_width = read_int32(value);
+    return;
+  }
+  // '--NAMEAFTER30': the width written straight after the name.
+  const std::u16string rest = text.substr(name_size);
+  if (!rest.empty() && rest[0] >= u'0' && rest[0] <= u'9') name_after_width = read_int32(rest);
+}
+
+// The options that take a file, a pattern or a number; false for the others.
+bool apply_value_row(row what, const std::u16string& value, option_rec& options) {
+  switch (what) {
     case row::acc:
-      acct_path = full_path_or_value(value, kAcctPathChars);
-      options.accounting = 1;
-      if (acct_file) {
-        std::fprintf(acct_file, "Previous log closed, and %s opened\n",
-                     plat::to_native(value).c_str());
-        close_acct_file();
-      }
-      break;
-    case row::app:
-      options.append = 1;
+      set_acct_override(value, kAcctPathChars, acct_overrider::long_option, options);
       break;
     case row::com:
       options.comment = 1;
       set_comment_text(value);
       break;
-    case row::crc:
-      options.crc = 1;
-      options.sha1 = 0;
-      options.hash = 0;
-      break;
-    case row::create:
-      options.create = 1;
-      break;
-    case row::del:
-      if (value.size() == 1) {
-        delim_char = static_cast<char>(value[0] & 0xFF);
-      } else if (value == u"pipe") {
-        delim_char = '|';
-      } else {
-        delim_char = static_cast<char>(read_int32(value) & 0xFF);
-      }
-      break;
+    case row::del: delim_char = delimiter_of(value); break;
     case row::exc:
       options.exclude = 1;
       add_exclude_pattern(upper_ascii(value));
       break;
-    case row::ext:
-      options.ext_mode = 1;
-      options.name_format = 2;
-      break;
-    case row::file:
-      add_file_type(value);
-      break;
+    case row::file: add_file_type(value); break;
     case row::line:
       options.line_length = 80;
       if (!value.empty()) options.line_length = read_int32(value);
@@ -187,77 +157,59 @@ int parse_long_option(const std::u16string& text, option_rec& options) {
       options.size_greater = 1;
       size_greater_than = read_int64(value);
       break;
-    case row::im:
-      options.immediate = 1;
-      break;
     case row::les:
       options.size_less = 1;
       size_less_than = read_int64(value);
       break;
-    case row::memo: {
+    case row::memo:
       options.memo = 1;
-      // A cancelled choice leaves the memo without a file of its own.
-      const std::u16string path = value.empty()
-                                      ? pick_output_file()
-                                      : full_path_or_value(value, kMemoPathChars);
-      if (!path.empty()) take_memo_stream(plat::open_stream(path, "a+"));
+      choose_memo_file(!value.empty(), value, kMemoPathChars);
       break;
-    }
-    case row::name_after: {
-      options.name_after = 1;
-      options.name_after_set = 1;
-      if (has_equals) {
-        if (!value.empty()) name_after_width = read_int32(value);
-      } else {
-        // '--NAMEAFTER30': the width written straight after the name.
-        const std::u16string rest = text.substr(r->name.size());
-        if (!rest.empty() && rest[0] >= u'0' && rest[0] <= u'9')
-          name_after_width = read_int32(rest);
-      }
-      break;
-    }
     case row::newer:
       options.date_filter = 1;
       options.newer = 1;
-      apply_date_option(value, newer_days, newer_time);
+      read_date_value(value, newer_days, newer_time, kDateChars);
       break;
     case row::older:
       options.date_filter = 1;
       options.older = 1;
-      apply_date_option(value, older_days, older_time);
+      read_date_value(value, older_days, older_time, kDateChars);
       break;
     case row::out:
       options.output = 1;
       options.append = 0;
       output_path = full_path_or_value(value, kMaxPathUnits);
       break;
-    case row::path:
-      add_search_dir(value);
+    case row::path: add_search_dir(value); break;
+    case row::wid: options.width = read_int32(value); break;
+    default: return false;
+  }
+  return true;
+}
+
+// The settings of the switches, plain or ON/OFF.
+void apply_switch_row(row what, int32_t on_off, option_rec& options) {
+  switch (what) {
+    case row::app: options.append = 1; break;
+    case row::crc:
+      options.crc = 1;
+      options.sha1 = 0;
+      options.hash = 0;
       break;
-    case row::pau:
-      options.pause = 1;
+    case row::create: options.create = 1; break;
+    case row::ext:
+      options.ext_mode = 1;
+      options.name_format = 2;
       break;
-    case row::rec:
-      options.recurse = on_off;
-      break;
-    case row::res:
-      options.reset_access = on_off;
-      break;
-    case row::reverse:
-      options.reverse = 1;
-      break;
-    case row::sha1:
-      options.sha1 = 1;
-      break;
-    case row::sha2:
-      options.sha2 = 1;
-      break;
-    case row::sha3:
-      options.sha3 = 1;
-      break;
-    case row::sha5:
-      options.sha5 = 1;
-      break;
+    case row::im: options.immediate = 1; break;
+    case row::pau: options.pause = 1; break;
+    case row::rec: options.recurse = on_off; break;
+    case row::res: options.reset_access = on_off; break;
+    case row::reverse: options.reverse = 1; break;
+    case row::sha1: options.sha1 = 1; break;
+    case row::sha2: options.sha2 = 1; break;
+    case row::sha3: options.sha3 = 1; break;
+    case row::sha5: options.sha5 = 1; break;
     case row::show:
       options.show = 1;
       options.recurse = 1;
@@ -265,23 +217,32 @@ int parse_long_option(const std::u16string& text, option_rec& options) {
       options.delim = 1;
       delim_char = '|';
       break;
-    case row::str:
-      options.streams = on_off;
-      break;
-    case row::utf:
-      options.utf8 = 1;
-      break;
-    case row::var:
-      options.var_len = 1;
-      break;
-    case row::wid:
-      options.width = read_int32(value);
-      break;
-    case row::ver:
-      // VERBOSE: on (also bare, as the INI directive on sight) means
-      // quiet off.
-      options.quiet = on_off ? 0 : 1;
-      break;
+    case row::str: options.streams = on_off; break;
+    case row::utf: options.utf8 = 1; break;
+    case row::var: options.var_len = 1; break;
+    // VERBOSE: on (also bare, as the INI directive on sight) means quiet off.
+    case row::ver: options.quiet = on_off ? 0 : 1; break;
+    default: break;
   }
+}
+
+}  // namespace
+
+int parse_long_option(const std::u16string& text, option_rec& options) {
+  const long_row* r = find_row(text);
+  if (!r) {
+    report_unknown(text);
+    return 0;
+  }
+  const size_t equals = text.find(u'=');
+  const bool has_equals = equals != std::u16string::npos;
+  const std::u16string value = has_equals ? text.substr(equals + 1) : std::u16string();
+
+  int32_t on_off = 1;
+  if (!value_accepted(r->kind, value, on_off)) return 1;
+  if (r->what == row::name_after)
+    apply_name_after(text, r->name.size(), has_equals, value, options);
+  else if (!apply_value_row(r->what, value, options))
+    apply_switch_row(r->what, on_off, options);
   return 0;
 }

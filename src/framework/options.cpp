@@ -80,16 +80,8 @@ void option_acct(Scan& s) {
     close_acct_file();
     return;
   }
-  std::u16string value = s.take_value(false, true);
-  g_options.accounting = 1;
-  acct_path = full_path_or_value(value, kMaxPathUnits);
-  if (acct_file) {
-    std::fprintf(acct_file, "This file closed.\n");
-    std::fprintf(acct_file,
-                 "Accounting file overridden by option -1 file pointing to %s\n",
-                 plat::to_native(acct_path).c_str());
-    close_acct_file();
-  }
+  set_acct_override(s.take_value(false, true), kMaxPathUnits, acct_overrider::option_letter,
+                    g_options);
 }
 
 void option_8(Scan& s) {
@@ -259,12 +251,10 @@ void option_date(Scan& s, bool older) {
   std::u16string value = s.take_value(false, false);
   g_options.date_filter = 1;
   (older ? g_options.older : g_options.newer) = 1;
-  int32_t& days = older ? older_days : newer_days;
-  int64_t& time = older ? older_time : newer_time;
-  if (is_date_value(value))
-    date_to_days_and_time(value, days, time);
+  if (older)
+    read_date_value(value, older_days, older_time);
   else
-    days = read_int32(value);
+    read_date_value(value, newer_days, newer_time);
 }
 
 void option_exclude(Scan& s) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "framework/paths.h"
 #include "framework/settings.h"
 #include "framework/text.h"
 
@@ -40,10 +41,7 @@ std::u16string expand_template(std::u16string_view path, const template_clock& c
 
   // The extension runs from the first dot of the file name; dots in
   // directory names do not count.
-  size_t name_begin = 0;
-  for (size_t i = 0; i < path.size(); ++i)
-    if (plat::is_separator(path[i])) name_begin = i + 1;
-  const size_t dot = path.find(u'.', name_begin);
+  const size_t dot = path.find(u'.', name_start(path));
   const std::u16string_view extension =
       dot == std::u16string_view::npos ? std::u16string_view() : path.substr(dot);
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "framework/paths.h"
 #include "framework/settings.h"
 #include "platform/platform.h"
 
@@ -28,10 +29,7 @@ void add_search_arg(const std::u16string& text) {
     add_search_dir(*full);
     return;
   }
-  size_t cut = full->size();
-  while (cut > 0 && !plat::is_separator((*full)[cut - 1])) --cut;
-  const std::u16string directory = full->substr(0, cut);
-  const std::u16string file_name = full->substr(cut);
+  const auto [directory, file_name] = split_at_last_separator(*full);
   add_search_dir(directory);
   // The name part is what precedes the extension (the last dot on): a
   // file argument such as ".txt" has an empty name part and adds no pattern.

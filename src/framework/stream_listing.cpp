@@ -4,9 +4,10 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 #include <string_view>
 
+#include "framework/paths.h"
+#include "framework/reserve.h"
 #include "framework/settings.h"
 #include "framework/streams.h"
 #include "framework/walk.h"
@@ -31,9 +32,7 @@ bool make_work_buffers() {
     int line;
   };
   for (const Buffer& b : {Buffer{&g_object_name, 102}, Buffer{&g_stream_path, 127}}) {
-    try {
-      b.text->reserve(kPathBufferUnits);
-    } catch (const std::bad_alloc&) {
+    if (!try_reserve(*b.text, kPathBufferUnits)) {
       std::fprintf(stderr, "\n%d Memory problem. Source file %s", b.line, kSourceName);
       return false;  // the listing cannot go on without it
     }
@@ -228,12 +227,7 @@ int list_streams(int count) {
   g_object_name = g_streampath;
   if (!g_object_name.empty() && plat::is_separator(g_object_name.back()))
     g_object_name.pop_back();
-  for (size_t i = g_object_name.size(); i > 0; --i) {
-    if (plat::is_separator(g_object_name[i - 1])) {
-      g_object_name.erase(0, i);
-      break;
-    }
-  }
+  g_object_name.erase(0, name_start(g_object_name));
 
   const size_t listed =
       static_cast<size_t>(count) < g_stream_table.size() ? static_cast<size_t>(count)
@@ -250,10 +244,8 @@ int list_streams(int count) {
 
     file_times times{};
     if (get_file_times(times, g_options.zulu, g_stream_path) != 0) {
-      const size_t prefix = plat::long_path_prefix().size();
       std::printf("\n%d %s\nCouldn't get filetime for %s", 170, kSourceName,
-                  plat::to_native(g_stream_path.substr(std::min(prefix, g_stream_path.size())))
-                      .c_str());
+                  plat::to_native(without_long_prefix(g_stream_path)).c_str());
     }
     ++g_lines_listed;
 

@@ -5,6 +5,7 @@
 #include <set>
 #include <vector>
 
+#include "framework/paths.h"
 #include "framework/search_lists.h"
 #include "framework/settings.h"
 #include "framework/stream_listing.h"
@@ -52,11 +53,7 @@ void list_streams_of(const std::u16string& path) {
   if (count > 0) list_streams(count);
 }
 
-std::u16string without_prefix(const std::u16string& path) {
-  return path.substr(std::min(path.size(), plat::long_path_prefix().size()));
-}
-
-std::string shown(const std::u16string& path) { return plat::to_native(without_prefix(path)); }
+std::string shown(const std::u16string& path) { return plat::to_native(without_long_prefix(path)); }
 
 bool is_unsearchable(const std::u16string& directory) {
   for (const auto& d : g_unsearchable)
@@ -70,7 +67,7 @@ void note_unsearchable(const std::u16string& directory) {
   const std::string reason = plat::last_error_text();
   g_unsearchable.push_back(directory);
   // Named without its trailing separator, unless it is a root.
-  std::u16string name = without_prefix(directory);
+  std::u16string name = without_long_prefix(directory);
   if (name.size() > 1 && plat::is_separator(name.back()) && name[name.size() - 2] != u':')
     name.pop_back();
   std::fprintf(stderr, "\nCan't search directory %s: %s\n", plat::to_native(name).c_str(),
@@ -145,7 +142,7 @@ void walk_dir(const std::u16string& directory) {
         std::u16string sub = directory + entry.name + plat::separator();
         if (plat::path_too_long(sub)) {
           std::fprintf(stderr, "\nPath too long, not searched: %s\n",
-                       plat::to_native(sub.substr(plat::long_path_prefix().size())).c_str());
+                       plat::to_native(without_long_prefix(sub)).c_str());
           continue;
         }
         if (g_options.dir_mode != 0) process_file(nullptr, sub);
@@ -159,7 +156,7 @@ void walk_dir(const std::u16string& directory) {
   if (progress_count_shown())
     count_chars = std::fprintf(stderr, " %6ld ", static_cast<long>(g_lines_listed));
   if (g_options.output != 0) {
-    const std::u16string part = without_prefix(directory).substr(0, kProgressDirUnits);
+    const std::u16string part = without_long_prefix(directory).substr(0, kProgressDirUnits);
     plat::write_text(stderr, part);
     std::fputc(' ', stderr);
     dir_chars = static_cast<int>(part.size()) + 1;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "framework/paths.h"
 #include "framework/walk.h"
 #include "platform/platform.h"
 
@@ -21,8 +22,7 @@ void note_status(int status) {
 }
 
 std::string shown(const std::u16string& path) {
-  const size_t prefix = plat::long_path_prefix().size();
-  return plat::to_native(path.size() >= prefix ? path.substr(prefix) : path);
+  return plat::to_native(without_long_prefix(path));
 }
 
 }  // namespace
@@ -332,8 +332,7 @@ void process_file(const std::u16string* name, const std::u16string& directory) {
       return;
   }
 
-  size_t cut = pg_complete_path.size();
-  while (cut > 0 && !plat::is_separator(pg_complete_path[cut - 1])) --cut;
+  const size_t cut = name_start(pg_complete_path);
   cur_dir.assign(pg_complete_path, 0, cut);
   cur_fname.assign(pg_complete_path, cut);
   const size_t dot = cur_fname.rfind(u'.');

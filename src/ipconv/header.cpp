@@ -29,6 +29,7 @@ std::string time_text(const plat::SystemTime& t) {
 // replaced by the one after the first blank, the third by the one after a
 // later blank. A blank at the very end leaves the terminator in place, so
 // the abbreviation ends there.
+// Not the listing column's rule, on purpose: run headers already written read this way.
 std::string header_abbreviation(const std::string& name, bool upper) {
   char abbrev[4] = {0, 0, 0, 0};
   for (size_t i = 0; i < 3 && i < name.size(); ++i) abbrev[i] = name[i];

@@ -2,10 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "framework/acct.h"
 #include "framework/options.h"
+#include "framework/reserve.h"
 #include "framework/search_lists.h"
 #include "framework/settings.h"
 #include "framework/walk.h"
@@ -34,14 +34,7 @@ void init_buffers() {
       {&g_patternstr, 2 * kPathBufferUnits, "\nLine #: %d,  memory error"},
       {&dirfullpath, kPathBufferUnits, "\nLine %d:Couldn't create dirfullpath buffer\n"},
   };
-  for (const auto& r : reservations) {
-    try {
-      r.buffer->reserve(r.units);
-    } catch (const std::bad_alloc&) {
-      std::fprintf(stderr, r.message, __LINE__);
-      end_run(exit_status::insufficient_memory);
-    }
-  }
+  for (const auto& r : reservations) reserve_or_stop(*r.buffer, r.units, r.message, __LINE__);
 }
 
 int volume_type() {

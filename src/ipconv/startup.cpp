@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "framework/exit_status.h"
+#include "framework/reserve.h"
 #include "framework/settings.h"
 #include "framework/stream_listing.h"
 #include "framework/text.h"
@@ -22,16 +22,8 @@ namespace {
 constexpr size_t kUtf8BufferBytes = 262144;
 constexpr size_t kZoneAbbrevMax = 3;
 
-// A buffer the run cannot do without: report where it failed and stop, so
-// nothing goes on to use it.
-void reserve_or_stop(std::u16string& buffer, size_t units, int line) {
-  try {
-    buffer.reserve(units);
-  } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "\n%d %s\nError obtaining memory\n", line, "ip_convert");
-    end_run(exit_status::insufficient_memory);
-  }
-}
+constexpr const char* kNoMemory = "\n%d %s\nError obtaining memory\n";
+constexpr const char* kSourceName = "ip_convert";
 
 }  // namespace
 
@@ -56,6 +48,7 @@ int env_switch_on(const char* name) {
   return contains(upper, u"ON") ? 1 : 0;
 }
 
+// Not the run header's rule, on purpose: a listing column takes initials, never empty ("TZ0").
 std::string zone_abbreviation_of(const std::string& name) {
   if (name.empty()) return "TZ0";
   std::string abbrev;
@@ -81,15 +74,10 @@ const char* zone_abbreviation() {
 void init_program_defaults() {
   plat::use_ansi_file_names();
   output_path.clear();
-  reserve_or_stop(output_path, kPathBufferUnits, __LINE__);
-  reserve_or_stop(cur_dir, kPathBufferUnits, __LINE__);
-  reserve_or_stop(cur_fname, kPathBufferUnits, __LINE__);
-  try {
-    g_utf8_buf.reserve(kUtf8BufferBytes);
-  } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "\n%d %s\nError obtaining memory\n", __LINE__, "ip_convert");
-    end_run(exit_status::insufficient_memory);
-  }
+  reserve_or_stop(output_path, kPathBufferUnits, kNoMemory, __LINE__, kSourceName);
+  reserve_or_stop(cur_dir, kPathBufferUnits, kNoMemory, __LINE__, kSourceName);
+  reserve_or_stop(cur_fname, kPathBufferUnits, kNoMemory, __LINE__, kSourceName);
+  reserve_or_stop(g_utf8_buf, kUtf8BufferBytes, kNoMemory, __LINE__, kSourceName);
   out_file = stdout;
   g_options.recurse = 1;
   g_options.width = 40;

@@ -246,6 +246,21 @@ TEST_F(IniTest, AccountingDirectiveClosesTheFileOpenedAtStartUp) {
   EXPECT_EQ(acct_path, test::full_path(plat::names_keep_case() ? u"new.txt" : u"NEW.TXT"));
 }
 
+TEST_F(IniTest, AccountingDirectiveReportsANoteTheOldFileCouldNotTake) {
+  test::TempDir dir;
+  test::ScopedCwd cwd(dir.path());
+  const std::filesystem::path old_log = dir.path() / "old.txt";
+  std::fclose(std::fopen(old_log.string().c_str(), "w"));
+  acct_file = std::fopen(old_log.string().c_str(), "r");  // takes no note
+  ASSERT_NE(acct_file, nullptr);
+  testing::internal::CaptureStderr();
+  apply_line("ACCT=new.txt");
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(acct_file, nullptr);
+  EXPECT_TRUE(g_acct_write_failed);
+  EXPECT_NE(err.find("\nError writing accounting file "), std::string::npos) << err;
+}
+
 TEST_F(IniTest, AllHashesAndTimes) {
   apply_line("ALL_HT=ON");
   EXPECT_EQ(g_options.show_time, 1);
