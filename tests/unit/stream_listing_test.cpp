@@ -9,11 +9,10 @@
 #include <cstring>
 #include <string>
 
+#include "framework/environment.h"
 #include "framework/settings.h"
 #include "framework/stream_listing.h"
 #include "framework/streams.h"
-#include "framework/walk.h"
-#include "ipconv/startup.h"
 #include "support/test_support.h"
 
 namespace {
@@ -272,29 +271,31 @@ class ListStreamsTest : public testing::Test {
     return path;
   }
   test::TempDir tmp;
+  std::u16string object_path;  // the object whose streams are listed
+  int32_t lines = 0;           // the walk's count of lines listed
 };
 
 TEST_F(ListStreamsTest, CountZeroWritesNothing) {
   add(u":s:$DATA", 1);
-  g_streampath = test::u16(dated_file("a.txt").string());
-  EXPECT_EQ(list_streams(0), 0);
+  object_path = test::u16(dated_file("a.txt").string());
+  EXPECT_EQ(list_streams(object_path, 0, lines), 0);
   EXPECT_EQ(written(), "");
-  EXPECT_EQ(g_lines_listed, 0);
+  EXPECT_EQ(lines, 0);
 }
 
 TEST_F(ListStreamsTest, OneLinePerStreamWithTheObjectsTimes) {
   add(u":s:$DATA", 5);
   add(u":Zone.Identifier:$DATA", 26);
   add(u":unlisted:$DATA", 1);
-  g_streampath = test::u16(dated_file("a.txt").string());
-  g_lines_listed = 7;
+  object_path = test::u16(dated_file("a.txt").string());
+  lines = 7;
   testing::internal::CaptureStdout();
-  EXPECT_EQ(list_streams(2), 0);
+  EXPECT_EQ(list_streams(object_path, 2, lines), 0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(written(), "a.txt:s" + blanks(33) + " " + blanks(20) + "5" +
                            " 07/12/2026 14:05w GMT Dadata \n" + "a.txt:Zone.Identifier" +
                            blanks(19) + " " + kSize26 + " 07/12/2026 14:05w GMT Dadata \n");
-  EXPECT_EQ(g_lines_listed, 9);
+  EXPECT_EQ(lines, 9);
   // The names are cut in the table itself.
   EXPECT_EQ(g_stream_table[0].name, u":s");
   EXPECT_EQ(g_stream_table[1].name, u":Zone.Identifier");
@@ -305,11 +306,11 @@ TEST_F(ListStreamsTest, ObjectNameIsTheLastComponentWithoutATrailingSeparator) {
   const auto dir = tmp.path() / "dir1";
   std::filesystem::create_directory(dir);
   add(u":s:$DATA", 1);
-  g_streampath = test::u16(dir.string() + "/");
+  object_path = test::u16(dir.string() + "/");
   g_options.var_len = 1;
   g_options.time_kind = '0';
   testing::internal::CaptureStdout();  // "dir1/:s" names no object
-  list_streams(1);
+  list_streams(object_path, 1, lines);
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(written(), "dir1:s " + blanks(20) + "1 Dadata \n");
 }
@@ -318,41 +319,41 @@ TEST_F(ListStreamsTest, PathOnlyListsTheFirstStreamsNameAlone) {
   add(u":a:$DATA", 1);
   add(u":b:$DATA", 2);
   add(u":c:$DATA", 3);
-  g_streampath = test::u16(dated_file("f").string());
+  object_path = test::u16(dated_file("f").string());
   g_options.path_only = 1;
-  list_streams(3);
+  list_streams(object_path, 3, lines);
   EXPECT_EQ(written(), "f:a" + blanks(37) + " \n");
-  EXPECT_EQ(g_lines_listed, 1);
+  EXPECT_EQ(lines, 1);
 }
 
 TEST_F(ListStreamsTest, UnreadableTimesAreReportedAndTheLineStillWritten) {
   add(u":s:$DATA", 1);
   const std::string missing = (tmp.path() / "gone").string();
-  g_streampath = test::u16(missing);
+  object_path = test::u16(missing);
   testing::internal::CaptureStdout();
-  list_streams(1);
+  list_streams(object_path, 1, lines);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "\n170 .\\Ads_base_u\nCouldn't get filetime for " + missing + ":s");
   EXPECT_EQ(written(), "gone:s" + blanks(34) + " " + blanks(20) + "1" +
                            " 00/00/   0 00:00w GMT Dadata \n");
-  EXPECT_EQ(g_lines_listed, 1);
+  EXPECT_EQ(lines, 1);
 }
 
 TEST_F(ListStreamsTest, ACountBeyondTheTableListsOnlyRecordedStreams) {
   add(u":only:$DATA", 1);
-  g_streampath = test::u16(dated_file("f").string());
-  list_streams(4);
-  EXPECT_EQ(g_lines_listed, 1);
+  object_path = test::u16(dated_file("f").string());
+  list_streams(object_path, 4, lines);
+  EXPECT_EQ(lines, 1);
 }
 
 TEST_F(ListStreamsTest, StreamWithoutATypeAndAnEmptyName) {
   add(u":plain", 1);
   add(u"::$DATA", 2);
-  g_streampath = test::u16(dated_file("f").string());
+  object_path = test::u16(dated_file("f").string());
   g_options.var_len = 1;
   g_options.time_kind = '0';
   testing::internal::CaptureStdout();
-  list_streams(2);
+  list_streams(object_path, 2, lines);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // "f:" is looked up as "f"
   EXPECT_EQ(written(), "f:plain " + blanks(20) + "1 Dadata \n" + "f: " + blanks(20) +
                            "2 Dadata \n");

@@ -11,7 +11,6 @@
 #include <string>
 
 #include "framework/streams.h"
-#include "framework/walk.h"
 #include "support/test_support.h"
 
 namespace {
@@ -96,7 +95,6 @@ class StreamsTest : public testing::Test {
  protected:
   void SetUp() override {
     test::reset_all_state();
-    g_streampath = u"/vol/data/dir1";
     g_key = -1;
     g_keys_read = 0;
     set_stream_key_reader(scripted_key);
@@ -108,7 +106,7 @@ class StreamsTest : public testing::Test {
     testing::internal::CaptureStdout();
     int count = -1;
     try {
-      count = read_streams_from(source);
+      count = read_streams_from(source, u"/vol/data/dir1");
     } catch (const test::RunEnded& ended) {
       out = testing::internal::GetCapturedStdout();
       throw;
@@ -285,9 +283,8 @@ TEST_F(PosixStreamsTest, AttributesOfADirectoryAreItsNamedStreams) {
   // Other name spaces are not streams.
   setxattr(dir.c_str(), "trusted.x", "1", 1, 0);
 
-  g_streampath = test::u16(dir.string());
   testing::internal::CaptureStdout();
-  const int count = read_streams();
+  const int count = read_streams(test::u16(dir.string()));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   ASSERT_EQ(count, 2);
   std::map<std::u16string, uint64_t> found;
@@ -297,10 +294,8 @@ TEST_F(PosixStreamsTest, AttributesOfADirectoryAreItsNamedStreams) {
 
 TEST_F(PosixStreamsTest, PlainFileAndMissingObjectGiveZero) {
   const auto file = tmp.write("f.txt", "main data is not a named stream");
-  g_streampath = test::u16(file.string());
-  EXPECT_EQ(read_streams(), 0);
-  g_streampath = test::u16((tmp.path() / "missing").string());
-  EXPECT_EQ(read_streams(), 0);
+  EXPECT_EQ(read_streams(test::u16(file.string())), 0);
+  EXPECT_EQ(read_streams(test::u16((tmp.path() / "missing").string())), 0);
 }
 
 }  // namespace

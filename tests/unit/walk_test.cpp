@@ -23,6 +23,7 @@ class WalkTest : public testing::Test {
  protected:
   void SetUp() override {
     test::reset_all_state();
+    g_file_hook = process_file;
     g_options.recurse = 1;
     g_options.width = 40;
     g_counting = 0;
