@@ -1,5 +1,6 @@
-// File times the POSIX way: local time with the bias in force now, and
-// times read from real objects, set with utimensat.
+// File times the POSIX way: local time in the zone TZ names (on Windows the
+// system's own zone, which a test cannot set) with the bias in force now,
+// and times read from real objects, set with utimensat.
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -21,6 +22,15 @@ class FileTimesTest : public testing::Test {
  protected:
   void SetUp() override { test::reset_all_state(); }
 };
+
+TEST_F(FileTimesTest, LocalTimeAppliesTheZonesOffset) {
+  ScopedZone zone(u"EST5");
+  plat::FindData data;
+  data.last_write = stamp_at(2026, 7, 12, 2, 30, 0);
+  file_times t{};
+  EXPECT_EQ(convert_file_times(t, 0, data), 0);
+  expect_fields(t.last_write, 7, 11, 2026, 21, 30, 0);  // back over midnight
+}
 
 TEST_F(FileTimesTest, LocalTimeUsesTheBiasInForceNowForEveryDate) {
   // A zone with daylight saving: a winter and a summer stamp move by the

@@ -1,5 +1,5 @@
-// File times: stamps to calendar fields, the 1601 and hour rules, local
-// time in a zone, and a missing object.
+// File times: stamps to calendar fields, the 1601 and hour rules, and a
+// missing object.
 #include <gtest/gtest.h>
 
 #include "framework/file_times.h"
@@ -73,15 +73,6 @@ TEST_F(FileTimesTest, AnyStampInTheYear1601CountsAsUnrecorded) {
   convert_file_times(t, 1, data);
   expect_fields(t.last_write, 0, 0, 1980, 0, 0, 0);
   EXPECT_EQ(t.last_write.millisecond, 400);  // only the time of day is cleared
-}
-
-TEST_F(FileTimesTest, LocalTimeAppliesTheZonesOffset) {
-  ScopedZone zone(u"EST5");
-  plat::FindData data;
-  data.last_write = stamp_at(2026, 7, 12, 2, 30, 0);
-  file_times t{};
-  EXPECT_EQ(convert_file_times(t, 0, data), 0);
-  expect_fields(t.last_write, 7, 11, 2026, 21, 30, 0);  // back over midnight
 }
 
 TEST_F(FileTimesTest, UnconvertibleStampsGiveOneOnlyWhenAllThreeFail) {

@@ -79,7 +79,7 @@ TEST_F(WalkTest, CountingPassCountsExcludedFilesAndConvertsNothing) {
   EXPECT_EQ(walk(), Names{});
   EXPECT_EQ(g_files_counted, 2);
   EXPECT_EQ(g_bytes_counted, 8);
-  EXPECT_EQ(g_max_path_len, dir_string("sub").size() + 5);
+  EXPECT_EQ(g_max_path_len, walked_dir("sub").size() + 5);
   EXPECT_FALSE(fs::exists(tmp.path() / "a.IP"));
 }
 
