@@ -12,6 +12,11 @@
 #include "framework/settings.h"
 #include "platform/platform.h"
 
+FILE* acct_file = nullptr;
+bool g_acct_write_failed = false;
+FILE* memo_file = nullptr;
+std::string g_memo_text;
+
 namespace {
 
 // The family's file operations report under this module name and the
@@ -292,4 +297,12 @@ void close_acct_file() {
   std::string reason;
   if (!stream_closed(acct_file, reason)) report_acct_failure(reason);
   acct_file = nullptr;
+}
+
+void reset_acct_state() {
+  acct_file = nullptr;
+  g_acct_write_failed = false;
+  memo_file = nullptr;
+  g_memo_text.clear();
+  g_acct_name.clear();
 }

@@ -7,6 +7,12 @@
 #include <string>
 
 #include "framework/settings.h"
+extern FILE* acct_file;  // nullptr when there is none
+// A write or close of the accounting file failed (and was reported).
+extern bool g_acct_write_failed;
+extern FILE* memo_file;  // nullptr when none was chosen
+// The memo text read by memo_entry.
+extern std::string g_memo_text;
 
 // Room of the directory part of a path split by make_log_dirs (terminator
 // included); a longer directory part is not walked.
@@ -65,3 +71,7 @@ bool stream_closed(FILE* stream, std::string& reason);
 bool check_acct_file();
 // Checks, closes and forgets the accounting file (acct_file becomes none).
 void close_acct_file();
+
+// Forgets the accounting and memo streams, as at process start. Open
+// streams are not closed (tests own them).
+void reset_acct_state();

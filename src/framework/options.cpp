@@ -12,10 +12,10 @@
 #include "framework/long_options.h"
 #include "framework/output_template.h"
 #include "framework/pause.h"
+#include "framework/program_texts.h"
 #include "framework/search_lists.h"
 #include "framework/settings.h"
 #include "framework/text.h"
-#include "ipconv/usage.h"
 #include "platform/platform.h"
 
 bool begins_option_group(const std::u16string& arg) {

@@ -1,6 +1,16 @@
 #include "framework/settings.h"
 
-#include <cstring>
+namespace {
+// The companions that do not start zero or empty.
+constexpr char kInitialDelim = ' ';
+constexpr int32_t kInitialNameAfterWidth = -1;  // none given
+constexpr int32_t kInitialNameFormatWidth = 75;
+
+template <class... T>
+void to_empty(T&... values) {
+  ((values = T{}), ...);
+}
+}  // namespace
 
 option_rec g_options;
 
@@ -9,18 +19,14 @@ std::u16string comment_text;
 void set_comment_text(const std::u16string& text) {
   comment_text = text.substr(0, kCommentTextUnits - 1);
 }
-char delim_char = ' ';
+char delim_char = kInitialDelim;
 std::u16string output_path;
 std::u16string acct_path;
 std::u16string split_log_path;
-FILE* acct_file = nullptr;
-bool g_acct_write_failed = false;
-FILE* memo_file = nullptr;
 FILE* out_file = nullptr;
 std::vector<std::u16string> exclude_list;
 int32_t exclude_count = 0;
-int32_t name_after_width = -1;
-std::string g_memo_text;
+int32_t name_after_width = kInitialNameAfterWidth;
 
 int64_t size_greater_than = 0;
 int64_t size_less_than = 0;
@@ -33,7 +39,7 @@ int64_t range_high = 0;
 int32_t range_mode = 0;
 int32_t attr_include = 0;
 int32_t attr_exclude = 0;
-int32_t name_format_width = 75;
+int32_t name_format_width = kInitialNameFormatWidth;
 
 void add_exclude_pattern(const std::u16string& upper_pattern) {
   if (exclude_list.size() + 1 >= kExcludeSlots) return;  // keep the end slot
@@ -42,25 +48,12 @@ void add_exclude_pattern(const std::u16string& upper_pattern) {
 }
 
 void reset_settings() {
-  std::memset(&g_options, 0, sizeof g_options);
-  comment_text.clear();
-  delim_char = ' ';
-  output_path.clear();
-  acct_path.clear();
-  split_log_path.clear();
-  acct_file = nullptr;
-  g_acct_write_failed = false;
-  memo_file = nullptr;
-  out_file = stdout;
-  exclude_list.clear();
-  exclude_count = 0;
-  name_after_width = -1;
-  g_memo_text.clear();
-  size_greater_than = size_less_than = 0;
-  older_days = newer_days = 0;
-  older_time = newer_time = 0;
-  range_low = range_high = 0;
-  range_mode = 0;
-  attr_include = attr_exclude = 0;
-  name_format_width = 75;
+  g_options = option_rec{};
+  to_empty(comment_text, output_path, acct_path, split_log_path, exclude_list, exclude_count,
+           size_greater_than, size_less_than, older_days, newer_days, older_time, newer_time,
+           range_low, range_high, range_mode, attr_include, attr_exclude);
+  delim_char = kInitialDelim;
+  name_after_width = kInitialNameAfterWidth;
+  name_format_width = kInitialNameFormatWidth;
+  out_file = stdout;  // what tests write reports to
 }

@@ -89,15 +89,10 @@ extern char delim_char;
 extern std::u16string output_path;
 extern std::u16string acct_path;
 extern std::u16string split_log_path;
-extern FILE* acct_file;  // nullptr when there is none
-// A write or close of the accounting file failed (and was reported).
-extern bool g_acct_write_failed;
-extern FILE* memo_file;  // nullptr when none was chosen
 extern FILE* out_file;   // framework reports; standard output by default
 extern std::vector<std::u16string> exclude_list;  // upper-cased patterns
 extern int32_t exclude_count;
 extern int32_t name_after_width;
-extern std::string g_memo_text;
 
 // Recorded-only companions.
 extern int64_t size_greater_than;
@@ -118,5 +113,5 @@ extern int32_t name_format_width;
 void add_exclude_pattern(const std::u16string& upper_pattern);
 
 // Zero-fills the record and puts every companion back to its initial
-// value, as at process start. Open streams are not closed (tests own them).
+// value, as at process start; out_file becomes standard output.
 void reset_settings();

@@ -8,10 +8,9 @@
 
 #include "framework/paths.h"
 #include "framework/reserve.h"
+#include "framework/environment.h"
 #include "framework/settings.h"
 #include "framework/streams.h"
-#include "framework/walk.h"
-#include "ipconv/startup.h"
 #include "platform/platform.h"
 
 std::string g_utf8_buf;
@@ -23,10 +22,10 @@ const char* const kSourceName = ".\\Ads_base_u";
 // Work buffers of the listing, made once on first use.
 std::u16string g_object_name;
 std::u16string g_stream_path;
+bool g_buffers_made = false;
 
 bool make_work_buffers() {
-  static bool made = false;
-  if (made) return true;
+  if (g_buffers_made) return true;
   struct Buffer {
     std::u16string* text;
     int line;
@@ -37,7 +36,7 @@ bool make_work_buffers() {
       return false;  // the listing cannot go on without it
     }
   }
-  made = true;
+  g_buffers_made = true;
   return true;
 }
 
@@ -220,11 +219,11 @@ std::string stream_line(const std::u16string& object_name, const std::u16string&
   return line;
 }
 
-int list_streams(int count) {
+int list_streams(const std::u16string& path, int count, int32_t& lines_listed) {
   if (count <= 0) return 0;
   if (!make_work_buffers()) return 0;
 
-  g_object_name = g_streampath;
+  g_object_name = path;
   if (!g_object_name.empty() && plat::is_separator(g_object_name.back()))
     g_object_name.pop_back();
   g_object_name.erase(0, name_start(g_object_name));
@@ -238,7 +237,7 @@ int list_streams(int count) {
     const size_t second_colon = entry.name.find(u':', 1);
     if (second_colon != std::u16string::npos) entry.name.resize(second_colon);
 
-    g_stream_path = g_streampath;
+    g_stream_path = path;
     g_stream_path += entry.name;
     if (!g_stream_path.empty() && g_stream_path.back() == u':') g_stream_path.pop_back();
 
@@ -247,11 +246,18 @@ int list_streams(int count) {
       std::printf("\n%d %s\nCouldn't get filetime for %s", 170, kSourceName,
                   plat::to_native(without_long_prefix(g_stream_path)).c_str());
     }
-    ++g_lines_listed;
+    ++lines_listed;
 
     const std::string line = stream_line(g_object_name, entry.name, entry.size, times);
     std::fwrite(line.data(), 1, line.size(), out_file);
     if (g_options.path_only != 0) break;  // the name of the first stream only
   }
   return 0;
+}
+
+void reset_stream_listing_state() {
+  g_utf8_buf.clear();
+  g_object_name.clear();
+  g_stream_path.clear();
+  g_buffers_made = false;
 }

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "framework/exit_status.h"
-#include "framework/walk.h"
 
 std::vector<stream_entry> g_stream_table;
 int g_stream_errors_ignored = 0;
@@ -67,16 +66,16 @@ void ask_after_read_error() {
 
 void set_stream_key_reader(int (*reader)()) { g_key_reader = reader; }
 
-int read_streams() {
+int read_streams(const std::u16string& path) {
   backup_source source;
-  return read_streams_from(source);
+  return read_streams_from(source, path);
 }
 
-int read_streams_from(stream_source& source) {
+int read_streams_from(stream_source& source, const std::u16string& path) {
   std::vector<char16_t> buffer(kReadBufferBytes / sizeof(char16_t));
   char16_t* const name = buffer.data() + kHeaderBytes / sizeof(char16_t);
   enable_backup_privileges();
-  if (!source.open(g_streampath)) return 0;
+  if (!source.open(path)) return 0;
   if (g_stream_table.capacity() < kStreamTableRoom) g_stream_table.reserve(kStreamTableRoom);
 
   int count = 0;
@@ -133,3 +132,9 @@ void handle_privilege_status(plat::PrivilegeStatus status) {
 }
 
 void enable_backup_privileges() { handle_privilege_status(plat::enable_backup_restore()); }
+
+void reset_streams_state() {
+  g_stream_table.clear();
+  g_stream_errors_ignored = 0;
+  g_key_reader = nullptr;
+}

@@ -23,9 +23,9 @@ extern std::vector<stream_entry> g_stream_table;
 // 1 once the user chose to go on after a stream read error.
 extern int g_stream_errors_ignored;
 
-// Reads the named streams of the object in g_streampath into
-// g_stream_table and returns how many were recorded.
-int read_streams();
+// Reads the named streams of the object at `path` into g_stream_table and
+// returns how many were recorded.
+int read_streams(const std::u16string& path);
 // Switches the backup and restore privileges on; ends the run when the
 // token or a privilege cannot be had.
 void enable_backup_privileges();
@@ -43,7 +43,7 @@ class stream_source {
   virtual void skip_data() = 0;
   virtual void close() = 0;
 };
-int read_streams_from(stream_source& source);
+int read_streams_from(stream_source& source, const std::u16string& path);
 
 // Reports a privilege outcome as enable_backup_privileges does (and ends
 // the run unless it is ok).
@@ -52,3 +52,7 @@ void handle_privilege_status(plat::PrivilegeStatus status);
 // The key that answers the read-error prompt; plat::read_key unless a test
 // puts its own in (nullptr restores it).
 void set_stream_key_reader(int (*reader)());
+
+// An empty table, no read error answered and the platform's key reader, as
+// at process start.
+void reset_streams_state();

@@ -12,7 +12,6 @@
 #include "framework/streams.h"
 #include "framework/text.h"
 #include "framework/wild_match.h"
-#include "ipconv/convert.h"
 
 int g_counting = 1;
 int32_t g_files_counted = 0;
@@ -26,6 +25,7 @@ std::u16string g_streampath;
 int g_walk_status = 0;
 int64_t g_run_started = 0;
 std::vector<bool> g_type_matched;
+file_hook g_file_hook = nullptr;
 
 namespace {
 
@@ -49,11 +49,15 @@ bool is_dir(const plat::FindData& e) { return (e.attributes & plat::kAttrDirecto
 
 void list_streams_of(const std::u16string& path) {
   g_streampath = path;
-  const int count = read_streams();
-  if (count > 0) list_streams(count);
+  const int count = read_streams(g_streampath);
+  if (count > 0) list_streams(g_streampath, count, g_lines_listed);
 }
 
 std::string shown(const std::u16string& path) { return plat::to_native(without_long_prefix(path)); }
+
+void hand_over(const std::u16string* name, const std::u16string& directory) {
+  if (g_file_hook != nullptr) g_file_hook(name, directory);
+}
 
 bool is_unsearchable(const std::u16string& directory) {
   for (const auto& d : g_unsearchable)
@@ -145,7 +149,7 @@ void walk_dir(const std::u16string& directory) {
                        plat::to_native(without_long_prefix(sub)).c_str());
           continue;
         }
-        if (g_options.dir_mode != 0) process_file(nullptr, sub);
+        if (g_options.dir_mode != 0) hand_over(nullptr, sub);
         walk_dir(sub);
       } while (search.next(entry));
     }
@@ -204,7 +208,7 @@ void scan_dir_files(const std::u16string& directory) {
         continue;
       }
       if (g_options.exclude != 0 && is_excluded(entry.name) == 1) continue;
-      process_file(&entry.name, directory);
+      hand_over(&entry.name, directory);
     } while (search.next(entry));
   }
 }
@@ -247,8 +251,9 @@ int is_excluded(const std::u16string& name) {
   return 0;
 }
 
-int find_by_wildcard(plat::FindData& data, const std::u16string& wanted) {
-  std::u16string rewritten = pg_complete_path;
+int find_by_wildcard(plat::FindData& data, const std::u16string& path,
+                     const std::u16string& wanted) {
+  std::u16string rewritten = path;
   for (auto& unit : rewritten)
     if (unit > 0x80) unit = u'?';
   plat::DirSearch search;
@@ -273,6 +278,7 @@ void reset_walk_state() {
   g_walk_status = 0;
   g_run_started = 0;
   g_type_matched.clear();
+  g_file_hook = nullptr;
   g_unsearchable.clear();
   g_leftovers_noted.clear();
 }

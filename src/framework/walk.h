@@ -26,12 +26,21 @@ extern int64_t g_run_started;
 // Per entry of type_list: it matched a file in some directory walked.
 extern std::vector<bool> g_type_matched;
 
+// What the walk hands each file to: `name` is the file's name in
+// `directory`; nullptr names the directory itself (in directory mode). The
+// program installs its own before walking; none installed, files are
+// passed over.
+using file_hook = void (*)(const std::u16string* name, const std::u16string& directory);
+extern file_hook g_file_hook;
+
 void walk_dir(const std::u16string& directory);
 void scan_dir_files(const std::u16string& directory);
 int is_excluded(const std::u16string& name);
-// 0 when an entry of the rewritten pg_complete_path was found (its data in
-// `data`), 1 when nothing was found.
-int find_by_wildcard(plat::FindData& data, const std::u16string& wanted);
+// Looks `path` up again with every unit above 0x80 made a '?' wildcard and
+// takes the entry named `wanted`: 0 when it was found (its data in `data`),
+// 1 when nothing was found.
+int find_by_wildcard(plat::FindData& data, const std::u16string& path,
+                     const std::u16string& wanted);
 void erase_console(int count);
 // After the conversion pass: one note on standard error for every file
 // argument that found nothing.

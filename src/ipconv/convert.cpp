@@ -328,7 +328,7 @@ void process_file(const std::u16string* name, const std::u16string& directory) {
     plat::DirSearch lookup;
     plat::FindData found;
     if (!lookup.start(pg_complete_path, found, /*details=*/false) &&
-        find_by_wildcard(found, *name) != 0)
+        find_by_wildcard(found, pg_complete_path, *name) != 0)
       return;
   }
 
@@ -454,4 +454,13 @@ void convert_standard_input() {
     std::fprintf(stderr, "\nError writing standard output: %s\n", plat::last_error_text().c_str());
     note_status(3);
   }
+}
+
+void reset_convert_state() {
+  pg_complete_path.clear();
+  cur_dir.clear();
+  cur_fname.clear();
+  g_conversion_status = 0;
+  g_data_output = plat::File();
+  g_data_output_error.clear();
 }

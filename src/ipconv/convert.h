@@ -70,3 +70,7 @@ void convert_standard_input();
 
 // Worst outcome of the conversions so far (0, 2 or 3), for the exit status.
 extern int g_conversion_status;
+
+// Forgets the paths of the last file, the outcome so far and the kept
+// standard output (closing it), as at process start.
+void reset_convert_state();

@@ -4,15 +4,16 @@
 #include <cstring>
 
 #include "framework/acct.h"
+#include "framework/environment.h"
 #include "framework/options.h"
 #include "framework/reserve.h"
+#include "framework/program_texts.h"
 #include "framework/search_lists.h"
 #include "framework/settings.h"
 #include "framework/walk.h"
 #include "ipconv/convert.h"
 #include "ipconv/header.h"
 #include "ipconv/startup.h"
-#include "ipconv/usage.h"
 #include "platform/platform.h"
 
 std::u16string dirfullpath;
@@ -20,6 +21,9 @@ std::u16string dirfullpath;
 void on_interrupt(int) {}
 
 void init_buffers() {
+  // The line number the messages give is the one users know from earlier
+  // releases.
+  constexpr int kReservationLine = 41;
   // The path buffers are reserved once, so the walk and the conversion
   // reuse them for every file instead of growing them.
   struct Reservation {
@@ -34,7 +38,8 @@ void init_buffers() {
       {&g_patternstr, 2 * kPathBufferUnits, "\nLine #: %d,  memory error"},
       {&dirfullpath, kPathBufferUnits, "\nLine %d:Couldn't create dirfullpath buffer\n"},
   };
-  for (const auto& r : reservations) reserve_or_stop(*r.buffer, r.units, r.message, __LINE__);
+  for (const auto& r : reservations)
+    reserve_or_stop(*r.buffer, r.units, r.message, kReservationLine);
 }
 
 int volume_type() {
@@ -97,6 +102,7 @@ exit_status run_program(const std::vector<std::u16string>& args) {
   // standard error, the INI notes and option messages included.
   if (names_standard_input(args)) keep_data_output();
   init_buffers();
+  g_file_hook = process_file;
   init_environment();
   init_program_defaults();
   parse_options(args);
@@ -147,3 +153,5 @@ exit_status report_insufficient_memory() {
   std::fputs("\nInsufficient memory\n", stderr);
   return exit_status::insufficient_memory;
 }
+
+void reset_run_state() { dirfullpath.clear(); }

@@ -15,3 +15,5 @@ void init_buffers();
 int volume_type();
 const char* format_thousands();
 void on_interrupt(int signal);
+
+void reset_run_state();

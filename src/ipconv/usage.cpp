@@ -1,4 +1,4 @@
-#include "ipconv/usage.h"
+#include "framework/program_texts.h"
 
 #include <cstdio>
 

@@ -372,4 +372,11 @@ enum class PrivilegeStatus { ok, token_error, backup_lookup_error,
                              restore_lookup_error };
 PrivilegeStatus enable_backup_restore();
 
+// ---- State ------------------------------------------------------------------
+
+// Puts the layer's remembered state back as at process start (the last
+// error, what was learnt about the system, an interrupt seen), so that each
+// test starts from the same state.
+void reset_platform_state();
+
 }  // namespace plat

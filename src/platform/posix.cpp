@@ -1438,3 +1438,9 @@ bool plat::names_keep_case() { return true; }
 bool plat::path_too_long(const std::u16string& path) {
   return to_native(path).size() >= PATH_MAX;  // PATH_MAX counts the end NUL
 }
+
+void plat::reset_platform_state() {
+  g_last_errno = 0;
+  statx_missing = false;  // tried again
+  g_interrupted = 0;
+}

@@ -1117,4 +1117,9 @@ PrivilegeStatus enable_backup_restore() {
   return PrivilegeStatus::ok;
 }
 
+void reset_platform_state() {
+  g_last_error = 0;
+  g_interrupted = 0;
+}
+
 }  // namespace plat

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/acct.h"
 #include "framework/long_options.h"
 #include "framework/search_lists.h"
 #include "framework/settings.h"

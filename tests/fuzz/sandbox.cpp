@@ -6,6 +6,7 @@
 #include <random>
 #include <system_error>
 
+#include "framework/acct.h"
 #include "framework/search_lists.h"
 #include "framework/settings.h"
 #include "platform/platform.h"

@@ -5,13 +5,17 @@
 #include <random>
 #include <sstream>
 
+#include "framework/acct.h"
+#include "framework/environment.h"
 #include "framework/pause.h"
 #include "framework/search_lists.h"
 #include "framework/settings.h"
+#include "framework/stream_listing.h"
+#include "framework/streams.h"
 #include "framework/text.h"
 #include "framework/walk.h"
-#include "framework/streams.h"
 #include "ipconv/convert.h"
+#include "ipconv/run.h"
 #include "platform/platform.h"
 
 namespace test {
@@ -28,12 +32,17 @@ void count_pause(int seconds) {
 }  // namespace
 
 void reset_all_state() {
+  // Every module that keeps process-wide state, from the platform up.
+  plat::reset_platform_state();
   reset_settings();
+  reset_environment();
   reset_search_lists();
+  reset_acct_state();
   reset_walk_state();
-  g_stream_table.clear();
-  g_stream_errors_ignored = 0;
-  g_conversion_status = 0;
+  reset_streams_state();
+  reset_stream_listing_state();
+  reset_convert_state();
+  reset_run_state();
   g_pauses = g_seconds = 0;
   set_pause_hook(count_pause);
   set_run_end_hook(throw_run_ended);

@@ -1,5 +1,6 @@
 // The output stream and the run header: zone texts, layout and the
 // conditions under which each block is written.
+#include "framework/acct.h"
 #include "ipconv/header.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,6 @@
 // The INI reader: its directives, its line rules, its reading modes and
 // the files it looks for.
+#include "framework/acct.h"
 #include "framework/ini.h"
 
 #include <gtest/gtest.h>

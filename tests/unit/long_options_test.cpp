@@ -1,4 +1,5 @@
 // Long options: name matching, value kinds and the effect of every row.
+#include "framework/acct.h"
 #include "framework/long_options.h"
 
 #include <gtest/gtest.h>

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "framework/acct.h"
 #include "framework/dates.h"
+#include "framework/environment.h"
 #include "framework/options.h"
 #include "framework/search_lists.h"
 #include "framework/settings.h"

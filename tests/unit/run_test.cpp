@@ -3,7 +3,6 @@
 
 #include "framework/walk.h"
 #include "ipconv/run.h"
-#include "ipconv/startup.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
 
@@ -16,10 +15,6 @@ TEST(FormatThousands, GroupsDigitsByThree) {
     g_bytes_counted = value;
     EXPECT_STREQ(format_thousands(), text) << value;
   }
-}
-
-TEST(BlankText, Holds199Blanks) {
-  EXPECT_EQ(std::string(blank_text), std::string(199, ' '));
 }
 
 TEST(VolumeType, OrdinaryDirectoryIsOther) {

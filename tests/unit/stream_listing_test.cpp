@@ -1,19 +1,15 @@
-// The stream listing line: every column and setting over fixed times, the
-// UTF-8 conversion, and list_streams over a fixed stream table.
-#include <fcntl.h>
-#include <sys/stat.h>
-
+// The stream listing line: every column and setting over fixed times, and
+// the UTF-8 conversion.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "framework/environment.h"
 #include "framework/settings.h"
 #include "framework/stream_listing.h"
 #include "framework/streams.h"
-#include "framework/walk.h"
-#include "ipconv/startup.h"
 #include "support/test_support.h"
 
 namespace {
@@ -232,130 +228,6 @@ TEST(Utf16ToUtf8Test, StopsBeforeACharacterThatPassesTheLimit) {
   EXPECT_EQ(std::strlen(g_utf8_buf.c_str()), kUtf8ConvertBytes - 3);
   utf16_to_utf8(std::u16string(kUtf8ConvertBytes - 4, u'a') + u"\u20ac");
   EXPECT_EQ(std::strlen(g_utf8_buf.c_str()), kUtf8ConvertBytes - 1);
-}
-
-// list_streams over a fixed table, writing to a temporary stream.
-class ListStreamsTest : public testing::Test {
- protected:
-  void SetUp() override {
-    test::reset_all_state();
-    listing_defaults();
-    g_options.zulu = 1;  // times independent of the machine's zone
-    out_file = std::tmpfile();
-    ASSERT_NE(out_file, nullptr);
-  }
-  void TearDown() override {
-    std::fclose(out_file);
-    out_file = stdout;
-  }
-  std::string written() {
-    std::fflush(out_file);
-    std::rewind(out_file);
-    std::string text;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, out_file)) > 0) text.append(buf, n);
-    return text;
-  }
-  void add(const std::u16string& name, uint64_t size) {
-    stream_entry e;
-    e.name = name;
-    e.size = size;
-    e.name_size = static_cast<uint32_t>(name.size() * 2);
-    g_stream_table.push_back(e);
-  }
-  // Makes a file whose last write is 2026-07-12 14:05:09 UTC.
-  std::filesystem::path dated_file(const std::string& name) {
-    const auto path = tmp.write(name, "x");
-    struct timespec times[2] = {{1783865109, 0}, {1783865109, 0}};
-    EXPECT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-    return path;
-  }
-  test::TempDir tmp;
-};
-
-TEST_F(ListStreamsTest, CountZeroWritesNothing) {
-  add(u":s:$DATA", 1);
-  g_streampath = test::u16(dated_file("a.txt").string());
-  EXPECT_EQ(list_streams(0), 0);
-  EXPECT_EQ(written(), "");
-  EXPECT_EQ(g_lines_listed, 0);
-}
-
-TEST_F(ListStreamsTest, OneLinePerStreamWithTheObjectsTimes) {
-  add(u":s:$DATA", 5);
-  add(u":Zone.Identifier:$DATA", 26);
-  add(u":unlisted:$DATA", 1);
-  g_streampath = test::u16(dated_file("a.txt").string());
-  g_lines_listed = 7;
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(list_streams(2), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-  EXPECT_EQ(written(), "a.txt:s" + blanks(33) + " " + blanks(20) + "5" +
-                           " 07/12/2026 14:05w GMT Dadata \n" + "a.txt:Zone.Identifier" +
-                           blanks(19) + " " + kSize26 + " 07/12/2026 14:05w GMT Dadata \n");
-  EXPECT_EQ(g_lines_listed, 9);
-  // The names are cut in the table itself.
-  EXPECT_EQ(g_stream_table[0].name, u":s");
-  EXPECT_EQ(g_stream_table[1].name, u":Zone.Identifier");
-  EXPECT_EQ(g_stream_table[2].name, u":unlisted:$DATA");
-}
-
-TEST_F(ListStreamsTest, ObjectNameIsTheLastComponentWithoutATrailingSeparator) {
-  const auto dir = tmp.path() / "dir1";
-  std::filesystem::create_directory(dir);
-  add(u":s:$DATA", 1);
-  g_streampath = test::u16(dir.string() + "/");
-  g_options.var_len = 1;
-  g_options.time_kind = '0';
-  testing::internal::CaptureStdout();  // "dir1/:s" names no object
-  list_streams(1);
-  testing::internal::GetCapturedStdout();
-  EXPECT_EQ(written(), "dir1:s " + blanks(20) + "1 Dadata \n");
-}
-
-TEST_F(ListStreamsTest, PathOnlyListsTheFirstStreamsNameAlone) {
-  add(u":a:$DATA", 1);
-  add(u":b:$DATA", 2);
-  add(u":c:$DATA", 3);
-  g_streampath = test::u16(dated_file("f").string());
-  g_options.path_only = 1;
-  list_streams(3);
-  EXPECT_EQ(written(), "f:a" + blanks(37) + " \n");
-  EXPECT_EQ(g_lines_listed, 1);
-}
-
-TEST_F(ListStreamsTest, UnreadableTimesAreReportedAndTheLineStillWritten) {
-  add(u":s:$DATA", 1);
-  const std::string missing = (tmp.path() / "gone").string();
-  g_streampath = test::u16(missing);
-  testing::internal::CaptureStdout();
-  list_streams(1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "\n170 .\\Ads_base_u\nCouldn't get filetime for " + missing + ":s");
-  EXPECT_EQ(written(), "gone:s" + blanks(34) + " " + blanks(20) + "1" +
-                           " 00/00/   0 00:00w GMT Dadata \n");
-  EXPECT_EQ(g_lines_listed, 1);
-}
-
-TEST_F(ListStreamsTest, ACountBeyondTheTableListsOnlyRecordedStreams) {
-  add(u":only:$DATA", 1);
-  g_streampath = test::u16(dated_file("f").string());
-  list_streams(4);
-  EXPECT_EQ(g_lines_listed, 1);
-}
-
-TEST_F(ListStreamsTest, StreamWithoutATypeAndAnEmptyName) {
-  add(u":plain", 1);
-  add(u"::$DATA", 2);
-  g_streampath = test::u16(dated_file("f").string());
-  g_options.var_len = 1;
-  g_options.time_kind = '0';
-  testing::internal::CaptureStdout();
-  list_streams(2);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // "f:" is looked up as "f"
-  EXPECT_EQ(written(), "f:plain " + blanks(20) + "1 Dadata \n" + "f: " + blanks(20) +
-                           "2 Dadata \n");
 }
 
 }  // namespace

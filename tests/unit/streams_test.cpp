@@ -1,17 +1,11 @@
 // Reading named streams: which streams are recorded, the read-error prompt
-// and its answers, failed name reads, privilege errors, and the POSIX
-// backup sequence over real extended attributes.
-#include <sys/xattr.h>
-
+// and its answers, failed name reads and privilege errors.
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <filesystem>
-#include <map>
 #include <string>
 
 #include "framework/streams.h"
-#include "framework/walk.h"
 #include "support/test_support.h"
 
 namespace {
@@ -96,7 +90,6 @@ class StreamsTest : public testing::Test {
  protected:
   void SetUp() override {
     test::reset_all_state();
-    g_streampath = u"/vol/data/dir1";
     g_key = -1;
     g_keys_read = 0;
     set_stream_key_reader(scripted_key);
@@ -108,7 +101,7 @@ class StreamsTest : public testing::Test {
     testing::internal::CaptureStdout();
     int count = -1;
     try {
-      count = read_streams_from(source);
+      count = read_streams_from(source, u"/vol/data/dir1");
     } catch (const test::RunEnded& ended) {
       out = testing::internal::GetCapturedStdout();
       throw;
@@ -263,44 +256,6 @@ TEST_F(StreamsTest, PrivilegeErrorsEndTheRunWithTheirMessages) {
   testing::internal::CaptureStdout();
   handle_privilege_status(plat::PrivilegeStatus::ok);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-}
-
-// The real backup sequence of the POSIX layer: "user." attributes are the
-// named streams.
-class PosixStreamsTest : public StreamsTest {
- protected:
-  bool set_stream(const std::filesystem::path& path, const std::string& name,
-                  const std::string& value) {
-    return setxattr(path.c_str(), ("user." + name).c_str(), value.data(), value.size(), 0) == 0;
-  }
-  test::TempDir tmp;
-};
-
-TEST_F(PosixStreamsTest, AttributesOfADirectoryAreItsNamedStreams) {
-  const auto dir = tmp.path() / "d";
-  std::filesystem::create_directory(dir);
-  if (!set_stream(dir, "s", "12345"))
-    GTEST_SKIP() << "the temporary directory's file system keeps no user attributes";
-  ASSERT_TRUE(set_stream(dir, "empty", ""));
-  // Other name spaces are not streams.
-  setxattr(dir.c_str(), "trusted.x", "1", 1, 0);
-
-  g_streampath = test::u16(dir.string());
-  testing::internal::CaptureStdout();
-  const int count = read_streams();
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-  ASSERT_EQ(count, 2);
-  std::map<std::u16string, uint64_t> found;
-  for (int i = 0; i < count; ++i) found[g_stream_table[i].name] = g_stream_table[i].size;
-  EXPECT_EQ(found, (std::map<std::u16string, uint64_t>{{u":s:$DATA", 5}, {u":empty:$DATA", 0}}));
-}
-
-TEST_F(PosixStreamsTest, PlainFileAndMissingObjectGiveZero) {
-  const auto file = tmp.write("f.txt", "main data is not a named stream");
-  g_streampath = test::u16(file.string());
-  EXPECT_EQ(read_streams(), 0);
-  g_streampath = test::u16((tmp.path() / "missing").string());
-  EXPECT_EQ(read_streams(), 0);
 }
 
 }  // namespace

@@ -1,0 +1,8 @@
+// Texts the program supplies to the framework: the options print them, the
+// program defines them (its usage, help and version).
+#pragma once
+
+void show_usage();
+void show_help();
+// The program's name, its version and a line end on standard output.
+void show_version();
