@@ -29,17 +29,21 @@ bool key_waiting() {
   return poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
 }
 
+namespace {
+
+// A key from input that is no terminal: its next byte.
+int next_input_byte() {
+  const int c = getchar();
+  return c == EOF ? -1 : c;
+}
+
+}  // namespace
+
 int read_key() {
-  if (!isatty(STDIN_FILENO)) {
-    int c = getchar();
-    return c == EOF ? -1 : c;
-  }
+  if (!isatty(STDIN_FILENO)) return next_input_byte();
   fflush(stdout);
   struct termios saved;
-  if (tcgetattr(STDIN_FILENO, &saved) != 0) {
-    int c = getchar();
-    return c == EOF ? -1 : c;
-  }
+  if (tcgetattr(STDIN_FILENO, &saved) != 0) return next_input_byte();
   struct termios raw = saved;
   raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
   raw.c_cc[VMIN] = 1;

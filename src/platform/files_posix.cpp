@@ -179,6 +179,16 @@ begin_result check_target(const std::string& target, PendingOutput& output) {
   return begin_result::ok;
 }
 
+// Drops what `output` held and points it at `target` (`native` its name
+// on disk), as far as the existing target allows.
+begin_result point_at_target(const std::u16string& target, PendingOutput& output,
+                             std::string& native) {
+  output.abandon();
+  output.target = target;
+  native = to_native(target);
+  return check_target(native, output);
+}
+
 begin_result begin_named(const std::string& target, PendingOutput& output) {
   int fd = -1;
   std::string name;
@@ -209,19 +219,15 @@ void PendingOutput::abandon() {
 }
 
 begin_result begin_named_output(const std::u16string& target, PendingOutput& output) {
-  output.abandon();
-  output.target = target;
-  const std::string native = to_native(target);
-  const begin_result allowed = check_target(native, output);
+  std::string native;
+  const begin_result allowed = point_at_target(target, output, native);
   if (allowed != begin_result::ok) return allowed;
   return begin_named(native, output);
 }
 
 begin_result begin_output(const std::u16string& target, PendingOutput& output) {
-  output.abandon();
-  output.target = target;
-  const std::string native = to_native(target);
-  const begin_result allowed = check_target(native, output);
+  std::string native;
+  const begin_result allowed = point_at_target(target, output, native);
   if (allowed != begin_result::ok) return allowed;
   if (nameless_files_usable()) {
     const size_t slash = native.rfind('/');

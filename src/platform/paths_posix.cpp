@@ -124,22 +124,26 @@ std::u16string program_path() {
   return full ? *full : wide;
 }
 
+namespace {
+
+// What `path` names, links followed; false (error remembered) when it
+// cannot be reached.
+bool stat_path(const std::u16string& path, struct stat& st) {
+  if (stat(to_native(path).c_str(), &st) == 0) return true;
+  remember_error();
+  return false;
+}
+
+}  // namespace
+
 bool is_directory(const std::u16string& path) {
   struct stat st;
-  if (stat(to_native(path).c_str(), &st) != 0) {
-    remember_error();
-    return false;
-  }
-  return S_ISDIR(st.st_mode);
+  return stat_path(path, st) && S_ISDIR(st.st_mode);
 }
 
 bool exists(const std::u16string& path) {
   struct stat st;
-  if (stat(to_native(path).c_str(), &st) != 0) {
-    remember_error();
-    return false;
-  }
-  return true;
+  return stat_path(path, st);
 }
 
 bool make_directory(const std::u16string& path) {
@@ -152,20 +156,13 @@ bool make_directory(const std::u16string& path) {
 
 bool same_file(const std::u16string& a, const std::u16string& b) {
   struct stat sa, sb;
-  if (stat(to_native(a).c_str(), &sa) != 0 ||
-      stat(to_native(b).c_str(), &sb) != 0) {
-    remember_error();
-    return false;
-  }
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  return stat_path(a, sa) && stat_path(b, sb) && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
 }
 
 std::optional<DirIdentity> dir_identity(const std::u16string& path) {
   struct stat st;
-  if (stat(to_native(path).c_str(), &st) != 0) {
-    remember_error();
-    return std::nullopt;
-  }
+  if (!stat_path(path, st)) return std::nullopt;
   DirIdentity id;
   id.volume = static_cast<uint64_t>(st.st_dev);
   id.index = static_cast<uint64_t>(st.st_ino);
