@@ -1,5 +1,6 @@
-// Strings and console text on Win32: UTF-16 as it is, narrow text in the
-// ANSI code page, the command line as Windows hands it over.
+// Strings and console text on Win32: UTF-16 as it is, the command line as
+// Windows hands it over, narrow text (messages, INI lines) in the ANSI code
+// page, as the file APIs see narrow names after SetFileApisToANSI.
 
 #include "platform/win32_internal.h"
 

@@ -1,3 +1,4 @@
+// The UTF-8/UTF-16 codec of utf.h; nothing in it depends on the system.
 #include "platform/utf.h"
 
 #include <cstdint>
