@@ -57,7 +57,7 @@ std::optional<SystemTime> stamp_to_system_time(uint64_t stamp) {
   const int64_t days_since_1601 = static_cast<int64_t>(total_ms / ms_per_day);
   uint64_t ms_of_day = total_ms % ms_per_day;
   // 1601-01-01 lies 134774 days before 1970-01-01.
-  const int64_t days = days_since_1601 - 134774;
+  const int64_t days = days_since_1601 - kEpochDelta / 86400;
   SystemTime t;
   civil_from_days(days, t.year, t.month, t.day);
   t.hour = static_cast<int>(ms_of_day / 3600000);
