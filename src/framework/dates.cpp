@@ -8,9 +8,6 @@
 namespace {
 
 constexpr int64_t kSecondsPerDay = 86400;
-// Seconds from 1601-01-01 to 1970-01-01, and 100-ns units per second.
-constexpr int64_t kEpochDifference = 11644473600LL;
-constexpr int64_t kStampsPerSecond = 10000000LL;
 
 bool is_blank(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
 
@@ -66,10 +63,10 @@ bool date_to_days_and_time_at(std::u16string_view value, int64_t now,
   if (!midnight) return false;
   // A file time holds 100-ns units in 64 bits (about 29,000 years either
   // way); a date beyond that is as unreadable as a malformed one.
-  constexpr int64_t kLimit = INT64_MAX / kStampsPerSecond - kEpochDifference;
+  constexpr int64_t kLimit = INT64_MAX / plat::kStampsPerSecond - plat::kEpochDelta;
   if (*midnight > kLimit || *midnight < -kLimit) return false;
   days = static_cast<int32_t>((now - *midnight) / kSecondsPerDay);
-  time = (*midnight + kEpochDifference) * kStampsPerSecond;
+  time = (*midnight + plat::kEpochDelta) * plat::kStampsPerSecond;
   return true;
 }
 

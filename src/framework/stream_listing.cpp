@@ -12,6 +12,7 @@
 #include "framework/settings.h"
 #include "framework/streams.h"
 #include "platform/platform.h"
+#include "platform/utf.h"
 
 std::string g_utf8_buf;
 
@@ -111,42 +112,11 @@ void append_time(std::string& out, const time_fields& t, char letter, char d) {
 }  // namespace
 
 void utf16_to_utf8(const std::u16string& text) {
-  // The reserved capacity keeps this from allocating during the walk.
+  // The reserved capacity keeps this from allocating during the walk; the
+  // name ends at its first NUL, and the terminator must still fit.
   g_utf8_buf.clear();
-  for (size_t i = 0; i < text.size() && text[i] != 0; ++i) {
-    uint32_t code = text[i];
-    size_t units = 1;
-    if (code >= 0xD800 && code <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
-      units = 2;
-    }
-    char bytes[4];
-    size_t n;
-    if (code < 0x80) {
-      bytes[0] = static_cast<char>(code);
-      n = 1;
-    } else if (code < 0x800) {
-      bytes[0] = static_cast<char>(0xC0 | (code >> 6));
-      bytes[1] = static_cast<char>(0x80 | (code & 0x3F));
-      n = 2;
-    } else if (code < 0x10000) {
-      bytes[0] = static_cast<char>(0xE0 | (code >> 12));
-      bytes[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      bytes[2] = static_cast<char>(0x80 | (code & 0x3F));
-      n = 3;
-    } else {
-      bytes[0] = static_cast<char>(0xF0 | (code >> 18));
-      bytes[1] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-      bytes[2] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      bytes[3] = static_cast<char>(0x80 | (code & 0x3F));
-      n = 4;
-    }
-    // The terminator must still fit.
-    if (g_utf8_buf.size() + n + 1 > kUtf8ConvertBytes) break;
-    g_utf8_buf.append(bytes, n);
-    i += units - 1;
-  }
+  const std::u16string_view name(text.data(), std::min(text.size(), text.find(u'\0')));
+  plat::append_utf8(g_utf8_buf, name, false, kUtf8ConvertBytes - 1);
 }
 
 std::string stream_line(const std::u16string& object_name, const std::u16string& stream_name,

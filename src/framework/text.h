@@ -27,10 +27,3 @@ bool contains(std::u16string_view text, std::u16string_view part);
 int64_t read_int64(std::u16string_view text);
 int32_t read_int32(std::u16string_view text);
 int64_t read_int64(std::string_view text);
-
-// UTF-8 bytes to UTF-16: each byte that is not part of a valid UTF-8
-// sequence becomes the lone surrogate U+DC80 + byte.
-std::u16string utf8_to_utf16_escaped(std::string_view bytes);
-// The inverse: lone surrogates U+DC80..U+DCFF become their bytes again;
-// other lone surrogates are written in their three-byte form.
-std::string utf16_to_utf8_escaped(std::u16string_view text);

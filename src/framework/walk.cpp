@@ -34,9 +34,6 @@ namespace {
 std::vector<std::u16string> g_unsearchable;
 std::set<std::u16string> g_leftovers_noted;
 
-constexpr int64_t kEpochDelta = 11644473600LL;  // 1601-01-01 to 1970-01-01
-constexpr uint64_t kStampsPerSecond = 10000000;
-
 // Directories on the walk's current path: a link back to one of them would
 // otherwise make the walk go round for ever.
 std::vector<plat::DirIdentity> g_walk_path;
@@ -91,7 +88,7 @@ void pass_over_temporary(const std::u16string& directory, const std::u16string& 
   if (!g_leftovers_noted.insert(path).second) return;
   bool removed = false;
   if (g_run_started > 0) {
-    const uint64_t started = static_cast<uint64_t>(g_run_started + kEpochDelta) * kStampsPerSecond;
+    const uint64_t started = static_cast<uint64_t>(g_run_started + plat::kEpochDelta) * plat::kStampsPerSecond;
     const auto stamps = plat::object_stamps(path);
     if (stamps && stamps->last_write != 0 && stamps->last_write < started)
       removed = plat::remove_file(path);

@@ -1,5 +1,5 @@
-// What both platform files do the same with the C runtime's broken-down
-// time; only the calls that fill or read a struct tm differ.
+// What the time files of both systems do the same with the C runtime's
+// broken-down time; only the calls that fill or read a struct tm differ.
 #pragma once
 
 #include <ctime>

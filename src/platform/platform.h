@@ -1,6 +1,7 @@
 // The operations the program needs from the operating system, in its own
-// terms. posix.cpp and win32.cpp implement this header; nothing else in the
-// program includes an operating-system header.
+// terms. The *_posix.cpp and *_win32.cpp files implement this header, one
+// file per section below; nothing else in the program includes an
+// operating-system header.
 //
 // Strings are UTF-16 inside the program. On POSIX, bytes that are not valid
 // UTF-8 travel as the lone surrogates U+DC80..U+DCFF and come back out as the
@@ -80,6 +81,9 @@ inline constexpr uint32_t kAttrHidden = 0x02;
 inline constexpr uint32_t kAttrDirectory = 0x10;
 
 // Stamps are 100-nanosecond units since 1601-01-01 UTC; 0 when not kept.
+inline constexpr int64_t kEpochDelta = 11644473600LL;  // seconds, 1601 to 1970
+inline constexpr int64_t kStampsPerSecond = 10000000LL;
+
 struct FindData {
   std::u16string name;
   uint32_t attributes = 0;
@@ -169,6 +173,14 @@ class DirSearch {
   std::u16string_view name_of(const Listed& listed) const {
     return std::u16string_view(names_).substr(listed.name_at, listed.name_units);
   }
+  // "." first, ".." second, every other name after them.
+  int dot_rank(const Listed& listed) const;
+  // Keeps in names_ only the names found_ still lists, once entries have
+  // been dropped from it.
+  void compact_names();
+  // How every start ends: the first entry handed out, or false and no
+  // listing when nothing is left in it.
+  bool hand_out_first(FindData& first);
 
   std::u16string names_;
   std::vector<Listed> found_;

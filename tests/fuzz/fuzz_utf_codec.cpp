@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "framework/text.h"
 #include "platform/platform.h"
+#include "platform/utf.h"
 #include "sandbox.h"
 
 namespace {
@@ -66,8 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
 
   // Bytes to UTF-16 and back: the identity, for names on disk and arguments.
-  const std::u16string wide = utf8_to_utf16_escaped(bytes);
-  FUZZ_CHECK(utf16_to_utf8_escaped(wide) == bytes);
+  const std::u16string wide = plat::utf8_to_utf16_escaped(bytes);
+  FUZZ_CHECK(plat::utf16_to_utf8_escaped(wide) == bytes);
   FUZZ_CHECK(plat::to_native(plat::from_native(bytes)) == bytes);
   FUZZ_CHECK(wide.size() <= bytes.size());
   // A lone surrogate in the result is always an escaped byte of 0x80 or
@@ -98,10 +98,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // trip through UTF-8 unchanged.
   std::u16string units;
   for (size_t i = 0; i + 1 < size; i += 2) units.push_back(static_cast<char16_t>(data[i] | data[i + 1] << 8));
-  const std::string narrow = utf16_to_utf8_escaped(units);
+  const std::string narrow = plat::utf16_to_utf8_escaped(units);
   if (well_formed_utf16(units)) {
     FUZZ_CHECK(narrow == utf8_of(code_points(units)));
-    FUZZ_CHECK(utf8_to_utf16_escaped(narrow) == units);
+    FUZZ_CHECK(plat::utf8_to_utf16_escaped(narrow) == units);
   }
   return 0;
 }

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "framework/text.h"
 #include "platform/platform.h"
+#include "platform/utf.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::u16string> args = plat::program_arguments(argc, argv);
@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
       continue;
     }
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    const std::u16string pattern = utf8_to_utf16_escaped(line);
+    const std::u16string pattern = plat::utf8_to_utf16_escaped(line);
     std::vector<std::u16string> names;
     plat::DirSearch search;
     plat::FindData entry;
@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     if (names.empty()) out += "-";
     for (size_t i = 0; i < names.size(); ++i) {
       if (i > 0) out += " | ";
-      out += utf16_to_utf8_escaped(names[i]);
+      out += plat::utf16_to_utf8_escaped(names[i]);
     }
     out += '\n';
     std::fwrite(out.data(), 1, out.size(), stdout);

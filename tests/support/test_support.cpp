@@ -17,6 +17,7 @@
 #include "ipconv/convert.h"
 #include "ipconv/run.h"
 #include "platform/platform.h"
+#include "platform/utf.h"
 
 namespace test {
 namespace {
@@ -86,8 +87,8 @@ std::string read_file(const std::filesystem::path& path) {
   return text.str();
 }
 
-std::u16string u16(const std::string& utf8) { return utf8_to_utf16_escaped(utf8); }
-std::string u8(const std::u16string& text) { return utf16_to_utf8_escaped(text); }
+std::u16string u16(const std::string& utf8) { return plat::utf8_to_utf16_escaped(utf8); }
+std::string u8(const std::u16string& text) { return plat::utf16_to_utf8_escaped(text); }
 
 ScopedCwd::ScopedCwd(const std::filesystem::path& dir)
     : saved_(std::filesystem::current_path()) {

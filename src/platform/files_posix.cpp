@@ -1,0 +1,394 @@
+// Files on POSIX: reading and writing in blocks, outputs that appear whole
+// or not at all, standard input and output, repair in place.
+
+#include "platform/posix_internal.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+namespace plat {
+
+int g_last_errno = 0;
+char g_temp_name[PATH_MAX + 1];
+volatile sig_atomic_t g_temp_named = 0;
+
+long long File::read(void* buffer, size_t size) {
+  if (handle_ == kNone) return -1;
+  for (;;) {
+    ssize_t n = ::read(static_cast<int>(handle_), buffer, size);
+    if (n >= 0) return n;
+    if (errno != EINTR) {
+      remember_error();
+      return -1;
+    }
+  }
+}
+
+bool File::write_all(const void* data, size_t size) {
+  if (handle_ == kNone) return false;
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t n = ::write(static_cast<int>(handle_), p, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      remember_error();
+      return false;
+    }
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool File::close() {
+  if (handle_ == kNone) return true;
+  int fd = static_cast<int>(handle_);
+  handle_ = kNone;
+  if (::close(fd) != 0) {
+    remember_error();
+    return false;
+  }
+  return true;
+}
+
+bool open_read(const std::u16string& path, File& file) {
+  file.close();
+  // Non-blocking so that a FIFO cannot hold the open; only regular files
+  // are read.
+  int fd = open(to_native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    remember_error();
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    remember_error();
+    ::close(fd);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    g_last_errno = errno = S_ISDIR(st.st_mode) ? EISDIR : ENOTSUP;
+    return false;
+  }
+  int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  file.handle_ = fd;
+  return true;
+}
+
+// ---- Pending outputs and the endings that remove them ---------------------
+
+namespace {
+
+void note_temp(const std::string& name) {
+  g_temp_named = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  const size_t n = std::min(name.size(), sizeof g_temp_name - 1);
+  std::memcpy(g_temp_name, name.data(), n);
+  g_temp_name[n] = '\0';
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  g_temp_named = 1;
+}
+
+void forget_temp() { g_temp_named = 0; }
+
+// Holds the ending signals back while a temporary gets its name and is
+// noted, so that no ending falls between the two.
+class EndingsHeld {
+ public:
+  EndingsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : kEndingSignals) sigaddset(&set, sig);
+    sigprocmask(SIG_BLOCK, &set, &saved_);
+  }
+  ~EndingsHeld() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+  EndingsHeld(const EndingsHeld&) = delete;
+  EndingsHeld& operator=(const EndingsHeld&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
+const std::string& pid_text() {
+  static const std::string text = std::to_string(getpid());
+  return text;
+}
+
+// Gives a new temporary name beside `target` through `make` (which returns
+// 0, or -1 with errno), trying the next name while one is taken. The name
+// made is noted for the signal handlers.
+template <typename Make>
+bool make_temp_name(const std::string& target, Make make, std::string& made) {
+  static unsigned counter = 0;
+  const std::string marker = to_native(kTempMarker);
+  std::string base = target + marker + pid_text() + "-";
+  // A target whose name is near the file system's limit gets a short
+  // temporary name in the same directory, so the rename stays one step.
+  const size_t slash = target.rfind('/');
+  const size_t name_length = target.size() - (slash == std::string::npos ? 0 : slash + 1);
+  if (name_length + 32 > NAME_MAX)
+    base = target.substr(0, slash == std::string::npos ? 0 : slash + 1) + marker + pid_text() + "-";
+  for (int attempt = 0; attempt < 10000; ++attempt) {
+    std::string name = base + std::to_string(counter++);
+    EndingsHeld held;
+    note_temp(name);
+    if (make(name.c_str()) == 0) {
+      made = std::move(name);
+      return true;
+    }
+    const int error = errno;
+    forget_temp();
+    if (error != EEXIST) {
+      g_last_errno = errno = error;
+      return false;
+    }
+  }
+  g_last_errno = errno = EEXIST;
+  return false;
+}
+
+// Nameless files are linked in through /proc; without it they could not
+// be given a name by an ordinary user.
+bool nameless_files_usable() {
+  static const bool usable = access("/proc/self/fd", X_OK) == 0;
+  return usable;
+}
+
+std::string fd_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+int link_fd(int fd, const char* name) {
+  return linkat(AT_FDCWD, fd_path(fd).c_str(), AT_FDCWD, name, AT_SYMLINK_FOLLOW);
+}
+
+// What the existing target allows: replacing a file keeps its permissions;
+// a file without any write permission is not replaced.
+begin_result check_target(const std::string& target, PendingOutput& output) {
+  struct stat st;
+  if (lstat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return begin_result::ok;
+  if ((st.st_mode & 0222) == 0) return begin_result::read_only;
+  output.keep_mode = static_cast<uint32_t>(st.st_mode & 0777);
+  return begin_result::ok;
+}
+
+// Drops what `output` held and points it at `target` (`native` its name
+// on disk), as far as the existing target allows.
+begin_result point_at_target(const std::u16string& target, PendingOutput& output,
+                             std::string& native) {
+  output.abandon();
+  output.target = target;
+  native = to_native(target);
+  return check_target(native, output);
+}
+
+begin_result begin_named(const std::string& target, PendingOutput& output) {
+  int fd = -1;
+  std::string name;
+  const bool made = make_temp_name(
+      target,
+      [&fd](const char* n) {
+        fd = open(n, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        return fd >= 0 ? 0 : -1;
+      },
+      name);
+  if (!made) return begin_result::failed;
+  output.file.handle_ = fd;
+  output.temp_path = from_native(name);
+  return begin_result::ok;
+}
+
+}  // namespace
+
+void PendingOutput::abandon() {
+  file.close();
+  if (!temp_path.empty()) {
+    unlink(to_native(temp_path).c_str());
+    forget_temp();
+    temp_path.clear();
+  }
+  vanishes = false;
+  keep_mode = 0;
+}
+
+begin_result begin_named_output(const std::u16string& target, PendingOutput& output) {
+  std::string native;
+  const begin_result allowed = point_at_target(target, output, native);
+  if (allowed != begin_result::ok) return allowed;
+  return begin_named(native, output);
+}
+
+begin_result begin_output(const std::u16string& target, PendingOutput& output) {
+  std::string native;
+  const begin_result allowed = point_at_target(target, output, native);
+  if (allowed != begin_result::ok) return allowed;
+  if (nameless_files_usable()) {
+    const size_t slash = native.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string(".")
+                            : slash == 0               ? std::string("/")
+                                                       : native.substr(0, slash);
+    const int fd = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      output.file.handle_ = fd;
+      output.vanishes = true;
+      return begin_result::ok;
+    }
+    // File systems without nameless files (some FUSE and network file
+    // systems) refuse in several ways; a named temporary serves there.
+  }
+  return begin_named(native, output);
+}
+
+bool commit_output(PendingOutput& output) {
+  if (!output.file.is_open()) {
+    g_last_errno = EBADF;
+    return false;
+  }
+  const int fd = static_cast<int>(output.file.handle_);
+  const std::string target = to_native(output.target);
+  // Best effort: a file system without permissions refuses this.
+  if (output.keep_mode != 0) fchmod(fd, static_cast<mode_t>(output.keep_mode));
+  auto fail = [&output]() {
+    const int error = g_last_errno;
+    output.abandon();
+    g_last_errno = errno = error;
+    return false;
+  };
+
+  if (output.vanishes) {
+    // Closing a duplicate hands over what the file system reports at close
+    // (a network file system's write errors) while the file stays open.
+    const int probe = dup(fd);
+    if (probe < 0 || ::close(probe) != 0) {
+      remember_error();
+      return fail();
+    }
+    struct stat st;
+    if (lstat(target.c_str(), &st) != 0 && errno == ENOENT) {
+      if (link_fd(fd, target.c_str()) == 0) {
+        output.file.close();
+        output.vanishes = false;
+        return true;
+      }
+      if (errno != EEXIST) {
+        remember_error();
+        return fail();
+      }
+    }
+    // The target exists: a temporary name first, then one rename over it.
+    std::string name;
+    if (!make_temp_name(target, [fd](const char* n) { return link_fd(fd, n); }, name))
+      return fail();
+    output.temp_path = from_native(name);
+    output.vanishes = false;
+    output.file.close();
+  } else if (!output.file.close()) {
+    return fail();
+  }
+  if (rename(to_native(output.temp_path).c_str(), target.c_str()) != 0) {
+    remember_error();
+    return fail();
+  }
+  forget_temp();
+  output.temp_path.clear();
+  output.keep_mode = 0;
+  return true;
+}
+
+bool remove_file(const std::u16string& path) {
+  if (unlink(to_native(path).c_str()) != 0) {
+    remember_error();
+    return false;
+  }
+  return true;
+}
+
+bool process_running(uint64_t pid) {
+  if (pid == 0 || pid > static_cast<uint64_t>(INT_MAX)) return false;
+  // EPERM: it runs, under another user.
+  return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+std::string last_error_text() { return strerror(g_last_errno); }
+
+FILE* open_stream(const std::u16string& path, const char* mode) {
+  FILE* f = fopen(to_native(path).c_str(), mode);
+  if (f == nullptr) remember_error();
+  return f;
+}
+
+bool open_standard_input(File& file) {
+  file.close();
+  const int fd = fcntl(0, F_DUPFD_CLOEXEC, 3);
+  if (fd < 0) {
+    remember_error();
+    return false;
+  }
+  file.handle_ = fd;
+  return true;
+}
+
+bool keep_standard_output(File& file) {
+  file.close();
+  fflush(stdout);
+  const int fd = fcntl(1, F_DUPFD_CLOEXEC, 3);
+  if (fd < 0)
+    remember_error();
+  else
+    file.handle_ = fd;
+  // Unbuffered as standard error is, so that the reports of both streams
+  // keep their order.
+  setvbuf(stdout, nullptr, _IONBF, 0);
+  // Without a standard error the reports are lost rather than mixed in;
+  // the descriptor stays taken, so no file opened later becomes stdout.
+  if (dup2(2, 1) < 0) {
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0 && null != 1) {
+      dup2(null, 1);
+      ::close(null);
+    }
+  }
+  return fd >= 0;
+}
+
+bool text_input_ends_at_ctrl_z() { return false; }
+const char* line_end() { return "\n"; }
+
+bool open_read_write(const std::u16string& path, bool create, File& file) {
+  file.close();
+  int flags = O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0);
+  int fd = open(to_native(path).c_str(), flags, 0666);
+  if (fd < 0) {
+    remember_error();
+    return false;
+  }
+  file.handle_ = fd;
+  return true;
+}
+
+std::optional<uint64_t> file_size(File& file) {
+  struct stat st;
+  if (!file.is_open() || fstat(static_cast<int>(file.handle_), &st) != 0) {
+    remember_error();
+    return std::nullopt;
+  }
+  return static_cast<uint64_t>(st.st_size);
+}
+
+bool set_file_length(File& file, uint64_t length) {
+  if (!file.is_open() ||
+      ftruncate(static_cast<int>(file.handle_), static_cast<off_t>(length)) != 0) {
+    remember_error();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace plat

@@ -1,0 +1,54 @@
+// What the POSIX files of the platform layer share: the error of the last
+// failed call, stamps of file times, the file query that the listing and
+// the stream times both make, and the pending output's temporary that the
+// signal handlers remove.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace plat {
+
+// errno of the last failed operation, for last_error_text.
+extern int g_last_errno;
+// statx is refused here (old kernel, a filter): fstatat from then on.
+extern bool statx_missing;
+inline void remember_error() { g_last_errno = errno; }
+
+// argv[0] as the program was started, for program_path without /proc.
+extern std::string g_argv0;
+
+// A file time as a stamp; 0 before 1601.
+inline uint64_t stamp_of(int64_t seconds, int64_t nanoseconds) {
+  const int64_t since_1601 = seconds + kEpochDelta;
+  if (since_1601 < 0) return 0;
+  return static_cast<uint64_t>(since_1601) * kStampsPerSecond +
+         static_cast<uint64_t>(nanoseconds / 100);
+}
+
+// The object `name` (relative to `dir_fd`) names, links followed unless
+// flags say otherwise; false when it cannot be reached. Birth time only
+// where the file system keeps one.
+bool query(int dir_fd, const char* name, int flags, struct stat& st, int64_t& birth_sec,
+           int64_t& birth_nsec);
+// The NTFS creation stamp ntfs-3g keeps; 0 without one. `missing`
+// remembers a file system that has none.
+uint64_t ntfs_creation(const std::string& path, bool& missing);
+
+// The signals that end a run; held back while a temporary gets its name.
+inline constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
+
+// The named temporary of the pending output, for the signal handlers:
+// a fixed buffer, since a handler may not allocate. One output is
+// pending at a time.
+extern char g_temp_name[PATH_MAX + 1];
+extern volatile sig_atomic_t g_temp_named;
+
+}  // namespace plat

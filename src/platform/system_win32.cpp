@@ -1,0 +1,42 @@
+// The system on Win32: waiting, the file APIs' code page, the environment,
+// the computer's name.
+
+#include "platform/win32_internal.h"
+
+#include <cstdlib>
+
+namespace plat {
+
+void sleep_seconds(int seconds) {
+  if (seconds > 0) Sleep(static_cast<DWORD>(seconds) * 1000u);
+}
+
+void use_ansi_file_names() { SetFileApisToANSI(); }
+
+std::optional<std::u16string> get_env(const std::string& name) {
+  const std::wstring key(name.begin(), name.end());
+  const wchar_t* value = _wgetenv(key.c_str());
+  if (value == nullptr) return std::nullopt;
+  return from_wide(value);
+}
+
+// Through the runtime, so that its own readers (the time-zone set-up reads
+// TZ) see the value too.
+void set_env(const std::string& name, const std::u16string& value) {
+  std::wstring entry(name.begin(), name.end());
+  entry += L'=';
+  entry += wide(value);
+  _wputenv(entry.c_str());
+}
+
+std::optional<std::u16string> computer_name() {
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
+  DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+  if (!GetComputerNameW(name, &size)) {
+    remember_error();
+    return std::nullopt;
+  }
+  return from_wide(name, size);
+}
+
+}  // namespace plat
