@@ -4,6 +4,7 @@
 // junk or far beyond their limits. Each run is bounded in time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -71,6 +72,9 @@ class HardeningE2E : public testing::Test {
     options.cwd = tmp.path();
     options.unset_env = {"ACCT", "SILENT", "RESET"};
     if (options.timeout_seconds == 60) options.timeout_seconds = 20;
+    // Wine's start alone can take seconds on a loaded machine: a hang there
+    // is still caught, only later.
+    if (test::running_under_wine()) options.timeout_seconds = std::max(options.timeout_seconds, 60);
     return test::run_program(args, options);
   }
 
