@@ -61,7 +61,7 @@ bool File::close() {
 bool open_read(const std::u16string& path, File& file) {
   file.close();
   // Non-blocking so that a FIFO cannot hold the open; only regular files
-  // are read.
+  // are read, and their reads ignore the flag, so it stays.
   int fd = open(to_native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     remember_error();
@@ -78,8 +78,6 @@ bool open_read(const std::u16string& path, File& file) {
     g_last_errno = errno = S_ISDIR(st.st_mode) ? EISDIR : ENOTSUP;
     return false;
   }
-  int flags = fcntl(fd, F_GETFL);
-  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   file.handle_ = fd;
   return true;
 }
@@ -263,15 +261,21 @@ bool commit_output(PendingOutput& output) {
   };
 
   if (output.vanishes) {
-    // Closing a duplicate hands over what the file system reports at close
-    // (a network file system's write errors) while the file stays open.
-    const int probe = dup(fd);
-    if (probe < 0 || ::close(probe) != 0) {
-      remember_error();
-      return fail();
-    }
-    struct stat st;
-    if (lstat(target.c_str(), &st) != 0 && errno == ENOENT) {
+    // A file that was there when the output began is replaced by the
+    // rename below, after the close has reported what the file system
+    // reports at close; a new target is linked in directly.
+    if (output.keep_mode == 0) {
+      // Closing a duplicate hands over what the file system reports at
+      // close (a network file system's write errors) while the file stays
+      // open.
+      const int probe = dup(fd);
+      if (probe < 0 || ::close(probe) != 0) {
+        remember_error();
+        return fail();
+      }
+      // The link itself tells whether the target is there: it never
+      // replaces anything, so a target that came meanwhile (or a link at
+      // its name) is replaced by the rename below.
       if (link_fd(fd, target.c_str()) == 0) {
         output.file.close();
         output.vanishes = false;
@@ -288,7 +292,7 @@ bool commit_output(PendingOutput& output) {
       return fail();
     output.temp_path = from_native(name);
     output.vanishes = false;
-    output.file.close();
+    if (!output.file.close()) return fail();
   } else if (!output.file.close()) {
     return fail();
   }
