@@ -1,49 +1,127 @@
 #!/usr/bin/env bash
 # Prints ipconv's speed and memory figures on this machine:
-#   conversion of 4 million lines against mawk and the cat floor,
+#   conversion of 4 million lines against the cat of its output (into a
+#   fresh output, and over an existing one) and against mawk,
+#   20,000 small files converted (files per second, system calls per file),
 #   peak memory on a 1 GiB input, and the walk against find.
 # Usage: bench/run.sh [work-dir]   (needs about 4 GiB of free disk)
+# IPCONV=path/to/ipconv measures that binary instead of this tree's build.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 work=${1:-$top/build/bench}
 mkdir -p "$work"
-cmake --preset default >/dev/null && cmake --build --preset default --target ipconv >/dev/null
-ipconv=$top/build/default/ipconv
+work=$(cd "$work" && pwd)
+if [ -z "${IPCONV:-}" ]; then
+  cmake --preset default >/dev/null && cmake --build --preset default --target ipconv >/dev/null
+fi
+ipconv=${IPCONV:-$top/build/default/ipconv}
+pairs=9
 
-seconds() { # command... -> wall seconds of the best of three runs
+now() { echo "${EPOCHREALTIME/,/.}"; }
+# Wall seconds of one run of a command, its output thrown away.
+wall() {
+  local t0 t1
+  t0=$(now)
+  "$@" >/dev/null 2>&1
+  t1=$(now)
+  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f\n", b - a }'
+}
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+# Wall seconds of the best of three runs (figures that are no ratio).
+seconds() {
   local best=999999 t
   for _ in 1 2 3; do
-    /usr/bin/time -f %e -o "$work/time.txt" "$@" >/dev/null 2>&1
-    t=$(tail -1 "$work/time.txt")
-    best=$(echo "$t $best" | awk '{print ($1 < $2) ? $1 : $2}')
+    t=$(wall "$@")
+    best=$(awk -v a="$t" -v b="$best" 'BEGIN { print (a < b) ? a : b }')
   done
   echo "$best"
 }
+copy_output() { cat "$output" > "$copy"; }
 
 # Each input lies in a directory of its own: the program walks the
 # sub-directories of its search directory, and the tree below is not to
 # be timed here.
-mkdir -p "$work/lines" "$work/big"
+mkdir -p "$work/lines" "$work/big" "$work/copy"
 input=$work/lines/lines.csv
 [ -f "$input" ] || python3 "$top/bench/gen_input.py" 4000000 "$input"
 size=$(stat -c %s "$input")
-"$ipconv" "$input" >/dev/null
 output=$work/lines/lines.IP
+copy=$work/copy/cat.copy
+"$ipconv" "$input" >/dev/null
 out_size=$(stat -c %s "$output")
 
-t_ipconv=$(seconds "$ipconv" "$input")
+# ipconv against the cat of its output, in alternating pairs, so that both
+# sides meet the same state of the machine. fresh: neither output exists
+# before its run; existing: both replace the output of their last run.
+ratio_runs() { # fresh|existing -> "ipconv-median cat-median ratio-median"
+  local mode=$1 ti tc
+  : > "$work/pairs.txt"
+  "$ipconv" "$input" >/dev/null 2>&1
+  copy_output
+  for ((i = 0; i < pairs; i++)); do
+    [ "$mode" = fresh ] && rm -f "$output"
+    ti=$(wall "$ipconv" "$input")
+    [ "$mode" = fresh ] && rm -f "$copy"
+    tc=$(wall copy_output)
+    echo "$ti $tc" >> "$work/pairs.txt"
+  done
+  echo "$(awk '{ print $1 }' "$work/pairs.txt" | median)" \
+       "$(awk '{ print $2 }' "$work/pairs.txt" | median)" \
+       "$(awk '{ print $1 / $2 }' "$work/pairs.txt" | median)"
+}
+read -r fi fc fr <<< "$(ratio_runs fresh)"
+read -r ei ec er <<< "$(ratio_runs existing)"
+rm -f "$copy"
+
 t_mawk=$(seconds mawk -F, '{ n = $1 % 4294967296; if (n < 0) n += 4294967296;
   a = int(n / 16777216); b = int(n / 65536) % 256; c = int(n / 256) % 256; d = n % 256;
   printf "%s|Hex|%02X%02X%02X%02X|IP-decimal|%d.%d.%d.%d\n", $0, a, b, c, d, a, b, c, d > "'"$work"'/mawk.IP" }' "$input")
-t_cat=$(seconds sh -c "cat '$output' > '$work/cat.copy'")
-rm -f "$work/cat.copy" "$work/mawk.IP"
+rm -f "$work/mawk.IP"
 
-echo "conversion of 4,000,000 lines ($((size / 1048576)) MiB in, $((out_size / 1048576)) MiB out):"
-awk -v t="$t_ipconv" -v m="$t_mawk" -v c="$t_cat" -v s="$size" 'BEGIN {
-  printf "  ipconv   %6.2f s  %7.1f MB/s of input\n", t, s / 1e6 / t
-  printf "  mawk     %6.2f s  (ipconv is %.1f times faster)\n", m, m / t
-  printf "  cat      %6.2f s  (floor: ipconv takes %.2f times the cat of its output)\n", c, t / c }'
+echo "conversion of 4,000,000 lines ($((size / 1048576)) MiB in, $((out_size / 1048576)) MiB out), medians of $pairs alternating pairs:"
+awk -v fi="$fi" -v fc="$fc" -v fr="$fr" -v ei="$ei" -v ec="$ec" -v er="$er" -v m="$t_mawk" \
+    -v s="$size" 'BEGIN {
+  printf "  fresh output:    ipconv %6.3f s  cat %6.3f s  ipconv / cat %.2f (median of ratios)\n", fi, fc, fr
+  printf "  existing output: ipconv %6.3f s  cat %6.3f s  ipconv / cat %.2f (median of ratios)\n", ei, ec, er
+  printf "  ipconv %.1f MB/s of input; mawk %.2f s (best of 3; ipconv is %.1f times faster)\n",
+         s / 1e6 / fi, m, m / fi }'
 
+# ---- Many small files ------------------------------------------------------
+small=$work/small-tree
+[ -d "$small" ] || bash "$top/bench/gen_tree.sh" "$small" 200 100
+files=$(find "$small" -name '*.csv' | wc -l)
+remove_outputs() { find "$small" -name '*.IP' -delete; }
+small_runs() { # fresh|existing -> median wall seconds of 5 runs
+  local mode=$1
+  : > "$work/small.txt"
+  remove_outputs
+  "$ipconv" "$small/*.csv" >/dev/null 2>&1
+  for _ in 1 2 3 4 5; do
+    [ "$mode" = fresh ] && remove_outputs
+    wall "$ipconv" "$small/*.csv" >> "$work/small.txt"
+  done
+  median < "$work/small.txt"
+}
+sf=$(small_runs fresh)
+se=$(small_runs existing)
+converted=$(find "$small" -name '*.IP' | wc -l)
+[ "$converted" -eq "$files" ] || { echo "bench: $converted of $files small files converted" >&2; exit 1; }
+calls() { # fresh|existing -> system calls per file of one run
+  [ "$1" = fresh ] && remove_outputs
+  strace -c -f -o "$work/strace.txt" "$ipconv" "$small/*.csv" >/dev/null 2>&1
+  awk -v n="$files" '$NF == "total" { printf "%.1f", $4 / n }' "$work/strace.txt"
+}
+if command -v strace >/dev/null; then
+  cf=", $(calls fresh) system calls a file"
+  ce=", $(calls existing) system calls a file"
+else
+  cf=" (strace not installed: no system call count)" ce=""
+fi
+echo "$files small files in 200 directories, median of 5 runs:"
+awk -v n="$files" -v t="$sf" -v c="$cf" 'BEGIN { printf "  fresh outputs:    %.3f s, %.0f files/s%s\n", t, n / t, c }'
+awk -v n="$files" -v t="$se" -v c="$ce" 'BEGIN { printf "  existing outputs: %.3f s, %.0f files/s%s\n", t, n / t, c }'
+
+# ---- Memory and the walk -----------------------------------------------------
 big=$work/big/big.csv
 if [ ! -f "$big" ]; then
   : > "$big"
@@ -59,5 +137,5 @@ tree=$work/tree
 t_walk=$(seconds "$ipconv" "$tree/*.nomatch")
 t_find=$(seconds find "$tree" -iname '*.nomatch')
 awk -v w="$t_walk" -v f="$t_find" 'BEGIN {
-  printf "walk of 100,000 files in 1,000 directories, pattern matching nothing:\n"
+  printf "walk of 100,000 files in 1,000 directories, pattern matching nothing (best of 3):\n"
   printf "  ipconv %.2f s, find -iname %.2f s (%.1f times find)\n", w, f, (f > 0 ? w / f : 0) }'
