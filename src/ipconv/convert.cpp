@@ -252,8 +252,9 @@ class LineConverter {
   }
 
   void flush() {
-    if (failed_write_) return;
-    if (!sink_.write(out_.get(), out_len_)) failed_write_ = true;
+    // After a failed write the rest is dropped, but the block is still
+    // emptied: pieces of a long line keep coming until the block ends.
+    if (!failed_write_ && !sink_.write(out_.get(), out_len_)) failed_write_ = true;
     out_len_ = 0;
   }
 

@@ -293,4 +293,16 @@ TEST(ConvertStream, ReportsReadAndWriteFailures) {
   EXPECT_TRUE(failed.failed);
   EXPECT_EQ(convert_stream(bad_source, sink, options, &failed), convert_result::read_failed);
   EXPECT_EQ(convert_stream(source, bad_sink, options), convert_result::write_failed);
+
+  // The first write fails inside a long line that began in the block
+  // before, with the output block nearly full: the pieces still converted
+  // from the rest of the block must stay within the output block.
+  const size_t block = 1 << 20;
+  const size_t piece_start = block - kLinePieceMax + 1;
+  std::string lines;
+  while (lines.size() + 30001 < piece_start) lines += std::string(30000, 'x') + "\n";
+  lines += std::string(piece_start - lines.size() - 1, 'x') + "\n";
+  const std::string input = lines + std::string(block - piece_start + block, 'a');
+  ChunkSource long_line(input, block);
+  EXPECT_EQ(convert_stream(long_line, bad_sink, options), convert_result::write_failed);
 }
