@@ -50,7 +50,10 @@ std::string plain_conversion(std::string_view in, bool ctrl_z, const char* eol) 
     pos += take;
     if (pos < text.size() && text[pos] == '\n') ++pos;
     out += line;
-    out += plain_suffix(plain_address(line));
+    // A UTF-8 byte-order mark at the very start is copied, not read as
+    // part of the first number.
+    const bool marked = out.size() == line.size() && line.substr(0, 3) == "\xEF\xBB\xBF";
+    out += plain_suffix(plain_address(marked ? line.substr(3) : line));
     out += eol;
   }
   return out;
