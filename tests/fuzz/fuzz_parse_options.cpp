@@ -28,9 +28,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     parse_options(args);
   } catch (const test::RunEnded& ended) {
     // Illegal or incomplete options, or an accounting file that can be
-    // neither opened nor created.
+    // neither opened nor created; --version, and its text not written.
     FUZZ_CHECK(ended.status == exit_status::illegal_option ||
-               ended.status == exit_status::user_aborted);
+               ended.status == exit_status::user_aborted ||
+               ended.status == exit_status::normal_exit ||
+               ended.status == exit_status::output_file);
   }
 
   fuzz::check_settings_within_limits();
