@@ -149,6 +149,7 @@ class LineConverter {
       ended = convert_block(in_.get(), static_cast<size_t>(got));
       if (!ended) write_if_paused(static_cast<size_t>(got));
       if (failed_write_) return convert_result::write_failed;
+      ended = ended || source_.exhausted();
     }
     finish();
     if (!failed_write_ && out_len_ > 0) flush();
@@ -275,6 +276,7 @@ class LineConverter {
 struct FileSource final : ByteSource {
   explicit FileSource(plat::File& f) : file(f) {}
   long long read(char* buffer, size_t size) override { return file.read(buffer, size); }
+  bool exhausted() const override { return file.at_end(); }
   plat::File& file;
 };
 
@@ -309,6 +311,10 @@ InputStart read_input_start(ByteSource& source) {
       break;
     }
     start.size += static_cast<size_t>(got);
+    if (source.exhausted()) {
+      start.ended = true;
+      break;
+    }
   } while (start.size == 1 && (buffer[0] == '\xFF' || buffer[0] == '\xFE'));
   return start;
 }
@@ -347,18 +353,26 @@ void convert_file() {
   output_name += u".IP";
 
   // Opening the output would destroy the input: an .IP file met again by
-  // "*.*", or another name of the same file.
-  if (plat::same_dir_name(output_name, pg_complete_path) ||
-      plat::same_file(output_name, pg_complete_path)) {
+  // "*.*", or another name of the same file. The name is told at once;
+  // another name of the file when the output begins, from the open input,
+  // or by the paths before any other report about the input.
+  auto own_output = [&output_name](bool by_paths) {
+    if (by_paths && !plat::same_file(output_name, pg_complete_path)) return false;
     std::fprintf(stderr, "\nSkipped %s: it is its own output file\n",
                  shown(pg_complete_path).c_str());
+    return true;
+  };
+  if (plat::same_dir_name(output_name, pg_complete_path)) {
+    own_output(false);
     return;
   }
 
   plat::File input;
   if (!plat::open_read(pg_complete_path, input)) {
+    const std::string reason = plat::last_error_text();
+    if (own_output(true)) return;
     std::fprintf(stderr, "\nCan't open input file %s: %s\n", shown(pg_complete_path).c_str(),
-                 plat::last_error_text().c_str());
+                 reason.c_str());
     note_status(2);
     return;
   }
@@ -366,9 +380,11 @@ void convert_file() {
   FileSource source(input);
   const InputStart start = read_input_start(source);
   if (start.failed || start.utf16()) {
+    const std::string reason = plat::last_error_text();
+    if (own_output(true)) return;
     if (start.failed)
       std::fprintf(stderr, "\nError reading input file %s: %s\n", shown(pg_complete_path).c_str(),
-                   plat::last_error_text().c_str());
+                   reason.c_str());
     else
       std::fprintf(stderr, "\nSkipped %s: UTF-16 text is not read\n",
                    shown(pg_complete_path).c_str());
@@ -378,7 +394,11 @@ void convert_file() {
   // The output gets its name only when complete, so an earlier .IP
   // survives any failure and no walk meets a partial one.
   plat::PendingOutput output;
-  const plat::begin_result begun = plat::begin_output(output_name, output);
+  const plat::begin_result begun = plat::begin_output(output_name, output, &input);
+  if (begun == plat::begin_result::same_file) {
+    own_output(false);
+    return;
+  }
   if (begun != plat::begin_result::ok) {
     std::fprintf(stderr, "\nCan't create output file %s: %s\n", shown(output_name).c_str(),
                  begun == plat::begin_result::read_only ? "read-only"

@@ -27,6 +27,8 @@ char* append_suffix(char* out, uint32_t address);
 struct ByteSource {
   virtual ~ByteSource() = default;
   virtual long long read(char* buffer, size_t size) = 0;  // 0 end, -1 error
+  // True when the next read is known to give 0, so it need not be made.
+  virtual bool exhausted() const { return false; }
 };
 struct ByteSink {
   virtual ~ByteSink() = default;

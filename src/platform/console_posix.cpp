@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,8 +21,29 @@ void clear_console() {
   fflush(stdout);
 }
 
+namespace {
+
+// Whether standard input is a terminal, asked once a run (-1: not yet),
+// and when a key may next be looked for.
+int g_keys_from_terminal = -1;
+int64_t g_next_key_look_ns = 0;
+
+int64_t monotonic_ns() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+}  // namespace
+
 bool key_waiting() {
-  if (!isatty(STDIN_FILENO)) return false;
+  if (g_keys_from_terminal < 0) g_keys_from_terminal = isatty(STDIN_FILENO) ? 1 : 0;
+  if (g_keys_from_terminal == 0) return false;
+  // The walk asks for every file: a look every 20 ms answers a key as soon
+  // as anyone can tell, and reading the clock costs no system call.
+  const int64_t now = monotonic_ns();
+  if (now < g_next_key_look_ns) return false;
+  g_next_key_look_ns = now + 20000000;
   struct pollfd p;
   p.fd = STDIN_FILENO;
   p.events = POLLIN;
@@ -148,4 +170,7 @@ void plat::reset_platform_state() {
   g_last_errno = 0;
   statx_missing = false;  // tried again
   g_interrupted = 0;
+  g_keys_from_terminal = -1;
+  g_next_key_look_ns = 0;
+  reset_files_state();
 }

@@ -29,7 +29,18 @@ void clear_console() {
   }
 }
 
-bool key_waiting() { return is_console(STD_INPUT_HANDLE) && _kbhit() != 0; }
+namespace {
+
+// Whether standard input is a console, asked once a run (-1: not yet):
+// the walk asks for a key before every file.
+int g_keys_from_console = -1;
+
+}  // namespace
+
+bool key_waiting() {
+  if (g_keys_from_console < 0) g_keys_from_console = is_console(STD_INPUT_HANDLE) ? 1 : 0;
+  return g_keys_from_console == 1 && _kbhit() != 0;
+}
 
 int read_key() {
   fflush(stdout);
@@ -101,4 +112,5 @@ std::optional<std::u16string> open_file_dialog(const std::u16string& title) {
 void plat::reset_platform_state() {
   g_last_error = 0;
   g_interrupted = 0;
+  g_keys_from_console = -1;
 }

@@ -289,6 +289,30 @@ bool look_up(int fd, const std::string& native_dir, const std::u16string& name, 
   return true;
 }
 
+// A plain name in the directory listed last, by one query: that listing
+// has shown the directory can be read and searched. False when the
+// answer needs the full way (missing: another case may match; a link or
+// a special file).
+bool quick_look_up(const std::string& native_dir, const std::u16string& name, FindData& first) {
+  std::string path = native_dir == "." ? std::string() : native_dir;
+  path += to_native(name);
+  struct stat st;
+  if (fstatat(AT_FDCWD, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  const bool file = S_ISREG(st.st_mode);
+  if (!file && !S_ISDIR(st.st_mode)) return false;
+  first = FindData();
+  first.name = name;
+  if (hidden_name(name)) first.attributes |= kAttrHidden;
+  if (file) {
+    first.size = static_cast<uint64_t>(st.st_size);
+    g_looked_up.file = std::move(path);
+    g_looked_up.size = first.size;
+  } else {
+    first.attributes |= kAttrDirectory;
+  }
+  return true;
+}
+
 // A volume root ("/" or a mount point) has no "." and ".." to list.
 bool at_volume_root(int fd) {
   struct stat self, parent;
@@ -306,14 +330,20 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
   if (!split_search(search_string, dir, pattern)) return false;
 
   const std::string native_dir = to_native(dir);
-  const int fd = open_listable(native_dir, unreadable_);
-  if (fd < 0) return false;
-
   // A plain name is looked up directly: the hook asks for every file it is
   // handed, and reading a large directory each time would cost its square.
   // Only when that exact name is missing does a spelling in another case
   // count.
   const bool plain = !has_wildcard(pattern) && pattern != u"." && pattern != u"..";
+  g_looked_up.file.clear();
+  if (plain && !details && native_dir == g_looked_up.listed_dir &&
+      quick_look_up(native_dir, pattern, first))
+    return true;
+  const int fd = open_listable(native_dir, unreadable_);
+  if (fd < 0) {
+    g_looked_up.listed_dir.clear();
+    return false;
+  }
   bool listed = false;
   if (plain && look_up(fd, native_dir, pattern, details, first, listed)) {
     ::close(fd);
@@ -328,7 +358,8 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
     return false;
   }
 
-  const bool root = at_volume_root(fd);
+  // Asked only when "." or ".." would be listed: most patterns never take them.
+  int root = -1;
   const std::u16string folded_pattern = fold(pattern);
   const bool all = folded_pattern == u"*" || folded_pattern == u"*.*";
   bool dot_kept = false;
@@ -342,7 +373,6 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
     const unsigned char type = de->d_type;
     if (type == DT_FIFO || type == DT_SOCK || type == DT_CHR || type == DT_BLK) continue;
     const bool dot = strcmp(de->d_name, ".") == 0 || strcmp(de->d_name, "..") == 0;
-    if (dot && root) continue;
     const bool only_first = directories_only_ && type == DT_REG;
     if (only_first && dot_kept) continue;
     name = utf8_to_utf16_escaped(de->d_name);
@@ -350,6 +380,10 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
       key = name;
       for (char16_t& c : key) c = fold_unit(c);
       if (!name_matches(folded_pattern, key)) continue;
+    }
+    if (dot) {
+      if (root < 0) root = at_volume_root(fd) ? 1 : 0;
+      if (root == 1) continue;
     }
     if (only_first) {
       if (!have_first_file || listed_before(name, first_file)) first_file = name;
@@ -403,6 +437,7 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
                                  described.last_write});
   }
   closedir(d);
+  g_looked_up.listed_dir = native_dir;
   const bool dropped = kept < found_.size();
   found_.resize(kept);
   // Entries whose type only a query could tell turned out to be files:

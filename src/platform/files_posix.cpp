@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,7 +24,10 @@ long long File::read(void* buffer, size_t size) {
   if (handle_ == kNone) return -1;
   for (;;) {
     ssize_t n = ::read(static_cast<int>(handle_), buffer, size);
-    if (n >= 0) return n;
+    if (n >= 0) {
+      note_read(n, size);
+      return n;
+    }
     if (errno != EINTR) {
       remember_error();
       return -1;
@@ -51,6 +55,7 @@ bool File::close() {
   if (handle_ == kNone) return true;
   int fd = static_cast<int>(handle_);
   handle_ = kNone;
+  forget_reads();
   if (::close(fd) != 0) {
     remember_error();
     return false;
@@ -58,11 +63,31 @@ bool File::close() {
   return true;
 }
 
+LookedUp g_looked_up;
+
 bool open_read(const std::u16string& path, File& file) {
   file.close();
+  const std::string native = to_native(path);
   // Non-blocking so that a FIFO cannot hold the open; only regular files
   // are read, and their reads ignore the flag, so it stays.
-  int fd = open(to_native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+  // The regular file a lookup has just found is not asked about again.
+  // Not followed, should a link have taken its place meanwhile: anything
+  // other than a file there now fails its open or its first read.
+  if (!g_looked_up.file.empty() && native == g_looked_up.file) {
+    g_looked_up.file.clear();
+    const int fd = open(native.c_str(), kFlags | O_NOFOLLOW);
+    if (fd >= 0) {
+      file.handle_ = fd;
+      file.expected_size_ = g_looked_up.size;
+      return true;
+    }
+    if (errno != ELOOP) {
+      remember_error();
+      return false;
+    }
+  }
+  int fd = open(native.c_str(), kFlags);
   if (fd < 0) {
     remember_error();
     return false;
@@ -79,6 +104,7 @@ bool open_read(const std::u16string& path, File& file) {
     return false;
   }
   file.handle_ = fd;
+  file.expected_size_ = static_cast<uint64_t>(st.st_size);
   return true;
 }
 
@@ -163,15 +189,57 @@ bool nameless_files_usable() {
 
 std::string fd_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
+// The directory whose file system was last asked about, and whether a
+// close there can report anything: local disk file systems report a
+// failed write at the write (space, quota), network and FUSE ones may
+// keep it for the close. Asked once a directory.
+bool g_close_checked = false;
+std::string g_close_checked_dir;
+bool g_close_reports = true;
+
+bool close_may_report(int fd, const std::string& target) {
+  const size_t slash = target.rfind('/');
+  std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  if (g_close_checked && dir == g_close_checked_dir) return g_close_reports;
+  struct statfs fs;
+  if (fstatfs(fd, &fs) != 0) return true;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0xEF53UL:      // ext2, ext3, ext4
+    case 0x58465342UL:  // xfs
+    case 0x9123683EUL:  // btrfs
+    case 0x01021994UL:  // tmpfs
+    case 0xF2F52010UL:  // f2fs
+    case 0x794C7630UL:  // overlayfs, over one of these
+      g_close_reports = false;
+      break;
+    default:
+      g_close_reports = true;
+  }
+  g_close_checked = true;
+  g_close_checked_dir = std::move(dir);
+  return g_close_reports;
+}
+
 int link_fd(int fd, const char* name) {
   return linkat(AT_FDCWD, fd_path(fd).c_str(), AT_FDCWD, name, AT_SYMLINK_FOLLOW);
 }
 
 // What the existing target allows: replacing a file keeps its permissions;
-// a file without any write permission is not replaced.
-begin_result check_target(const std::string& target, PendingOutput& output) {
+// a file without any write permission is not replaced; another name of
+// `source` (links followed) is not touched at all. A new target costs
+// one query.
+begin_result check_target(const std::string& target, const File* source,
+                          PendingOutput& output) {
   struct stat st;
-  if (lstat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return begin_result::ok;
+  if (lstat(target.c_str(), &st) != 0) return begin_result::ok;
+  if (source != nullptr && source->is_open()) {
+    struct stat object = st, own;
+    if ((!S_ISLNK(st.st_mode) || stat(target.c_str(), &object) == 0) &&
+        fstat(static_cast<int>(source->handle_), &own) == 0 && object.st_dev == own.st_dev &&
+        object.st_ino == own.st_ino)
+      return begin_result::same_file;
+  }
+  if (!S_ISREG(st.st_mode)) return begin_result::ok;
   if ((st.st_mode & 0222) == 0) return begin_result::read_only;
   output.keep_mode = static_cast<uint32_t>(st.st_mode & 0777);
   return begin_result::ok;
@@ -179,12 +247,12 @@ begin_result check_target(const std::string& target, PendingOutput& output) {
 
 // Drops what `output` held and points it at `target` (`native` its name
 // on disk), as far as the existing target allows.
-begin_result point_at_target(const std::u16string& target, PendingOutput& output,
-                             std::string& native) {
+begin_result point_at_target(const std::u16string& target, const File* source,
+                             PendingOutput& output, std::string& native) {
   output.abandon();
   output.target = target;
   native = to_native(target);
-  return check_target(native, output);
+  return check_target(native, source, output);
 }
 
 begin_result begin_named(const std::string& target, PendingOutput& output) {
@@ -218,14 +286,15 @@ void PendingOutput::abandon() {
 
 begin_result begin_named_output(const std::u16string& target, PendingOutput& output) {
   std::string native;
-  const begin_result allowed = point_at_target(target, output, native);
+  const begin_result allowed = point_at_target(target, nullptr, output, native);
   if (allowed != begin_result::ok) return allowed;
   return begin_named(native, output);
 }
 
-begin_result begin_output(const std::u16string& target, PendingOutput& output) {
+begin_result begin_output(const std::u16string& target, PendingOutput& output,
+                          const File* source) {
   std::string native;
-  const begin_result allowed = point_at_target(target, output, native);
+  const begin_result allowed = point_at_target(target, source, output, native);
   if (allowed != begin_result::ok) return allowed;
   if (nameless_files_usable()) {
     const size_t slash = native.rfind('/');
@@ -268,10 +337,12 @@ bool commit_output(PendingOutput& output) {
       // Closing a duplicate hands over what the file system reports at
       // close (a network file system's write errors) while the file stays
       // open.
-      const int probe = dup(fd);
-      if (probe < 0 || ::close(probe) != 0) {
-        remember_error();
-        return fail();
+      if (close_may_report(fd, target)) {
+        const int probe = dup(fd);
+        if (probe < 0 || ::close(probe) != 0) {
+          remember_error();
+          return fail();
+        }
       }
       // The link itself tells whether the target is there: it never
       // replaces anything, so a target that came meanwhile (or a link at
@@ -304,6 +375,13 @@ bool commit_output(PendingOutput& output) {
   output.temp_path.clear();
   output.keep_mode = 0;
   return true;
+}
+
+void reset_files_state() {
+  g_looked_up = LookedUp();
+  g_close_checked = false;
+  g_close_checked_dir.clear();
+  g_close_reports = true;
 }
 
 bool remove_file(const std::u16string& path) {

@@ -30,10 +30,14 @@ long long File::read(void* buffer, size_t size) {
   DWORD got = 0;
   if (!ReadFile(handle_of(handle_), buffer, chunk, &got, nullptr)) {
     const DWORD error = GetLastError();
-    if (error == ERROR_HANDLE_EOF || error == ERROR_BROKEN_PIPE) return 0;
+    if (error == ERROR_HANDLE_EOF || error == ERROR_BROKEN_PIPE) {
+      note_read(0, size);
+      return 0;
+    }
     g_last_error = error;
     return -1;
   }
+  note_read(got, chunk);
   return got;
 }
 
@@ -57,6 +61,7 @@ bool File::close() {
   if (handle_ == kNone) return true;
   HANDLE h = handle_of(handle_);
   handle_ = kNone;
+  forget_reads();
   if (!CloseHandle(h)) {
     remember_error();
     return false;
@@ -116,10 +121,26 @@ bool set_delete_on_close(HANDLE h, bool on) {
 constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-begin_result begin_beside(const std::u16string& target, PendingOutput& output, bool doomed) {
+// Whether the existing `target` is the file open in `source`.
+bool names_source(const std::u16string& target, const File& source) {
+  BY_HANDLE_FILE_INFORMATION own, there;
+  HANDLE h = open_for_query(target, 0);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool known = GetFileInformationByHandle(h, &there) != 0;
+  CloseHandle(h);
+  return known && GetFileInformationByHandle(handle_of(source.handle_), &own) != 0 &&
+         own.dwVolumeSerialNumber == there.dwVolumeSerialNumber &&
+         own.nFileIndexHigh == there.nFileIndexHigh && own.nFileIndexLow == there.nFileIndexLow;
+}
+
+begin_result begin_beside(const std::u16string& target, PendingOutput& output, bool doomed,
+                          const File* source) {
   output.abandon();
   output.target = target;
   const DWORD existing = GetFileAttributesW(wide(target));
+  if (existing != INVALID_FILE_ATTRIBUTES && source != nullptr && source->is_open() &&
+      names_source(target, *source))
+    return begin_result::same_file;
   if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     if (existing & FILE_ATTRIBUTE_READONLY) return begin_result::read_only;
     output.keep_mode = existing & kKeptAttributes;
@@ -173,12 +194,13 @@ void PendingOutput::abandon() {
   keep_mode = 0;
 }
 
-begin_result begin_output(const std::u16string& target, PendingOutput& output) {
-  return begin_beside(target, output, true);
+begin_result begin_output(const std::u16string& target, PendingOutput& output,
+                          const File* source) {
+  return begin_beside(target, output, true, source);
 }
 
 begin_result begin_named_output(const std::u16string& target, PendingOutput& output) {
-  return begin_beside(target, output, false);
+  return begin_beside(target, output, false, nullptr);
 }
 
 bool commit_output(PendingOutput& output) {

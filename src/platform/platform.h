@@ -197,12 +197,11 @@ class File {
  public:
   File() = default;
   ~File() { close(); }
-  File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kNone; }
+  File(File&& other) noexcept { take(other); }
   File& operator=(File&& other) noexcept {
     if (this != &other) {
       close();
-      handle_ = other.handle_;
-      other.handle_ = kNone;
+      take(other);
     }
     return *this;
   }
@@ -215,9 +214,39 @@ class File {
   bool write_all(const void* data, size_t size);
   // Closes; false when the system reports the data was not stored.
   bool close();
+  // True when the next read would give 0: a read gave 0, or came short
+  // once the size the file had when opened was read. The last read of a
+  // small file is then never made.
+  bool at_end() const { return at_end_; }
 
   intptr_t handle_ = kNone;
   static constexpr intptr_t kNone = -1;
+  // Size of the regular file when opened; 0 when unknown (or empty).
+  uint64_t expected_size_ = 0;
+
+ private:
+  void forget_reads() {
+    expected_size_ = read_so_far_ = 0;
+    at_end_ = false;
+  }
+  void note_read(long long got, size_t asked) {
+    if (got == 0) at_end_ = true;
+    if (got <= 0) return;
+    read_so_far_ += static_cast<uint64_t>(got);
+    if (expected_size_ > 0 && static_cast<size_t>(got) < asked && read_so_far_ >= expected_size_)
+      at_end_ = true;
+  }
+  void take(File& other) {
+    handle_ = other.handle_;
+    expected_size_ = other.expected_size_;
+    read_so_far_ = other.read_so_far_;
+    at_end_ = other.at_end_;
+    other.handle_ = kNone;
+    other.expected_size_ = other.read_so_far_ = 0;
+    other.at_end_ = false;
+  }
+  uint64_t read_so_far_ = 0;
+  bool at_end_ = false;
 };
 
 bool open_read(const std::u16string& path, File& file);
@@ -246,11 +275,14 @@ class PendingOutput {
                              // bits, Win32 attributes); 0: nothing
 };
 
-enum class begin_result { ok, read_only, failed };
+enum class begin_result { ok, read_only, same_file, failed };
 // Starts an output that is to become `target`. read_only: the existing
 // target is protected (no write permission, or the read-only attribute)
-// and stays as it is. failed: last_error_text tells why.
-begin_result begin_output(const std::u16string& target, PendingOutput& output);
+// and stays as it is. same_file: the target is another name of the open
+// `source` (a link to it, a hard link), which it would destroy. failed:
+// last_error_text tells why.
+begin_result begin_output(const std::u16string& target, PendingOutput& output,
+                          const File* source = nullptr);
 // Always a named temporary beside the target: what begin_output falls back
 // to by itself where the file system has no nameless files.
 begin_result begin_named_output(const std::u16string& target, PendingOutput& output);

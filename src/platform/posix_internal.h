@@ -51,4 +51,18 @@ inline constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPI
 extern char g_temp_name[PATH_MAX + 1];
 extern volatile sig_atomic_t g_temp_named;
 
+// What the directory listing learnt that the files may use without asking
+// the system again: the last directory listed in full (readable and
+// searchable), and the regular file (no link) a plain-name lookup in it
+// found last, with its size. Each open_read of that path uses it once.
+struct LookedUp {
+  std::string listed_dir;  // as given to the listing, ending in '/' or "."
+  std::string file;        // empty: none
+  uint64_t size = 0;
+};
+extern LookedUp g_looked_up;
+
+// Forgets what the files of the platform remember between calls.
+void reset_files_state();
+
 }  // namespace plat

@@ -145,6 +145,31 @@ TEST_F(ConvertE2E, OutputLinkIsReplacedNotWrittenThrough) {
   EXPECT_EQ(read_file(tmp.path() / "d/a.IP"), test::program_text("1|Hex|00000001|IP-decimal|0.0.0.1\n"));
 }
 
+TEST_F(ConvertE2E, AnOutputNameThatIsAnotherNameOfTheInputLeavesBothAlone) {
+  tmp.write("d/hard.txt", "1\n");
+  tmp.write("d/wide.txt", std::string("\xFF\xFE" "3\0\n\0", 6));
+  fs::create_hard_link(tmp.path() / "d/hard.txt", tmp.path() / "d/hard.IP");
+  // Told so before the first block would refuse it as UTF-16.
+  fs::create_hard_link(tmp.path() / "d/wide.txt", tmp.path() / "d/wide.IP");
+  std::vector<std::string> names = {"hard", "wide"};
+  if (!test::running_under_wine()) {
+    tmp.write("d/soft.txt", "2\n");
+    fs::create_symlink(tmp.path() / "d/soft.txt", tmp.path() / "d/soft.IP");
+    names.push_back("soft");
+  }
+  const auto r = run({"d/*.txt"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const fs::path base = fs::canonical(tmp.path());
+  for (const auto& name : names) {
+    const std::string shown = test::shown_path(base / "d" / (name + ".txt"));
+    EXPECT_NE(r.err.find("\nSkipped " + shown + ": it is its own output file\n"),
+              std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find(shown), std::string::npos);
+  }
+  EXPECT_EQ(read_file(tmp.path() / "d/hard.IP"), "1\n");
+  EXPECT_EQ(read_file(tmp.path() / "d/wide.IP"), std::string("\xFF\xFE" "3\0\n\0", 6));
+}
+
 TEST_F(ConvertE2E, NamesThatAreNotUtf8RoundTrip) {
   if (test::running_under_wine()) GTEST_SKIP() << "POSIX names: Wine maps names that are not UTF-8 its own way";
   const std::string odd = "caf\xe9\xff.txt";

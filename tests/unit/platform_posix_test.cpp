@@ -204,6 +204,32 @@ TEST_F(PlatformPosixTest, PlainNameIsFoundAlsoInAnotherCase) {
   ASSERT_TRUE(trailing);
   EXPECT_EQ(trailing->name, u"Exact.txt");
   EXPECT_EQ(trailing->size, 5u);
+
+  // Right after a listing of its directory a plain name costs one query;
+  // what that query cannot settle still takes the full way.
+  fs::create_directory(tmp.path() / "Sub");
+  fs::create_symlink(tmp.path() / "Exact.txt", tmp.path() / "link");
+  tmp.write("swap", "old");
+  ASSERT_FALSE(names("*", false).empty());
+  other_case = find("EXACT.TXT", false);
+  ASSERT_TRUE(other_case);
+  EXPECT_EQ(other_case->name, u"Exact.txt");
+  auto sub = find("Sub", false);
+  ASSERT_TRUE(sub);
+  EXPECT_NE(sub->attributes & plat::kAttrDirectory, 0u);
+  auto link = find("link", false);
+  ASSERT_TRUE(link);
+  EXPECT_EQ(link->attributes & plat::kAttrDirectory, 0u);
+  EXPECT_FALSE(find("missing", false));
+  ASSERT_TRUE(find("swap", false));
+  // A link put in place of the file since its lookup is opened as a link.
+  fs::remove(tmp.path() / "swap");
+  fs::create_symlink(tmp.path() / "Exact.txt", tmp.path() / "swap");
+  plat::File swapped;
+  ASSERT_TRUE(plat::open_read(in_tmp("swap"), swapped));
+  char text[16];
+  EXPECT_EQ(swapped.read(text, sizeof text), 5);
+  EXPECT_TRUE(swapped.at_end());
 }
 
 TEST_F(PlatformPosixTest, SpecialFilesAreSkippedAndLinksShowTheirTarget) {
@@ -381,8 +407,9 @@ std::vector<std::string> entries(const fs::path& dir) {
 }
 
 using BeginOutput = plat::begin_result (*)(const std::u16string&, plat::PendingOutput&);
-const std::pair<const char*, BeginOutput> kOutputForms[] = {{"nameless", plat::begin_output},
-                                                            {"named", plat::begin_named_output}};
+const std::pair<const char*, BeginOutput> kOutputForms[] = {
+    {"nameless", [](const std::u16string& t, plat::PendingOutput& o) { return plat::begin_output(t, o); }},
+    {"named", plat::begin_named_output}};
 
 TEST_F(PlatformPosixTest, ReplacingAnOutputReplacesALinkInsteadOfWritingThroughIt) {
   const auto victim = tmp.write("victim", "keep me");
@@ -527,6 +554,18 @@ TEST_F(PlatformPosixTest, ReadWriteSizeAndLength) {
   char buffer[8];
   EXPECT_EQ(moved.read(buffer, sizeof buffer), 3);
   EXPECT_EQ(moved.read(buffer, sizeof buffer), 0);
+
+  // The end is known from a short read once the size at the open is read,
+  // what the file grew by since included.
+  tmp.write("grows", "0123456789");
+  ASSERT_TRUE(plat::open_read(in_tmp("grows"), reader));
+  std::ofstream(tmp.path() / "grows", std::ios::app) << "abc";
+  EXPECT_EQ(reader.read(buffer, 4), 4);
+  EXPECT_EQ(reader.read(buffer, 4), 4);
+  EXPECT_FALSE(reader.at_end());
+  EXPECT_EQ(reader.read(buffer, sizeof buffer), 5);
+  EXPECT_EQ(std::string(buffer, 5), "89abc");
+  EXPECT_TRUE(reader.at_end());
 }
 
 // ---- Time -------------------------------------------------------------------
