@@ -185,7 +185,10 @@ TEST_F(PlatformWin32Test, FilesCreatedDuringASearchAreNotListed) {
 
 TEST_F(PlatformWin32Test, PendingOutputReplacesTheTargetInOneStep) {
   using Begin = plat::begin_result (*)(const std::u16string&, plat::PendingOutput&);
-  for (const Begin begin : {Begin(plat::begin_output), Begin(plat::begin_named_output)}) {
+  const Begin nameless = [](const std::u16string& t, plat::PendingOutput& o) {
+    return plat::begin_output(t, o);
+  };
+  for (const Begin begin : {nameless, Begin(plat::begin_named_output)}) {
     tmp.write("out.IP", "old\n");
     SetFileAttributesW(reinterpret_cast<const wchar_t*>(in_tmp("out.IP").c_str()),
                        FILE_ATTRIBUTE_HIDDEN);
