@@ -15,21 +15,14 @@
 #include "framework/stream_listing.h"
 #include "framework/streams.h"
 #include "support/test_support.h"
+#include "unit/stream_listing_checks.h"
 
 namespace {
 
-std::string blanks(size_t n) { return std::string(n, ' '); }
-const std::string kSize26 = " " + blanks(18) + "26";  // the size column of 26
+using stream_listing_checks::blanks;
+using stream_listing_checks::kSize26;
+using stream_listing_checks::listing_defaults;
 
-// This program's listing defaults.
-void listing_defaults() {
-  g_options.width = 40;
-  g_options.name_width = 50;
-  g_options.show_time = 1;
-  g_options.time_kind = 'w';
-  delim_char = ' ';
-  std::strcpy(g_zone_abbrev, "EST");
-}
 
 // list_streams over a fixed table, writing to a temporary stream.
 class ListStreamsTest : public testing::Test {
