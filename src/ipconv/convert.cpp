@@ -8,7 +8,7 @@
 
 #include "framework/paths.h"
 #include "framework/walk.h"
-#include "ipconv/block_writer.h"
+#include "ipconv/block_io.h"
 #include "platform/platform.h"
 
 std::u16string pg_complete_path;
@@ -143,10 +143,12 @@ class LineConverter {
     failed_write_ = false;
     first_line_ = true;
     writer_ = nullptr;
-    // However the conversion ends, nothing is written after it.
+    reading_ = nullptr;
+    // However the conversion ends, nothing is read or written after it.
     struct Drained {
       LineConverter& converter;
       ~Drained() {
+        if (converter.reading_ != nullptr) converter.reading_->drain();
         if (converter.writer_ != nullptr) converter.writer_->drain();
       }
     } drained{*this};
@@ -159,7 +161,7 @@ class LineConverter {
       ended = ended || start->ended;
     }
     while (!ended) {
-      const long long got = source_.read(in_.get(), kBlock);
+      const long long got = read_block();
       // A write that failed before the read did is what is reported, as
       // when the two took turns.
       if (got < 0) return writes_done() ? convert_result::read_failed : convert_result::write_failed;
@@ -288,6 +290,28 @@ class LineConverter {
     out_len_ = 0;
   }
 
+  // The next input block, read here or ahead. Once the output is past its
+  // first block and the input fills whole blocks, the block after is read
+  // while this one is converted.
+  long long read_block() {
+    long long got;
+    if (reading_ != nullptr) {
+      got = std::exchange(reading_, nullptr)->wait();
+      std::swap(in_, in_ahead_);
+    } else {
+      got = source_.read(in_.get(), kBlock);
+    }
+    if (got == static_cast<long long>(kBlock) && writer_ != nullptr) read_ahead();
+    return got;
+  }
+
+  void read_ahead() {
+    if (!in_ahead_) in_ahead_.reset(new (std::nothrow) char[kBlock]);
+    if (!in_ahead_) return;
+    reading_ = BlockReader::get();
+    if (reading_ != nullptr) reading_->post(source_, in_ahead_.get(), kBlock);
+  }
+
   void write_here() {
     if (!sink_.write(out_.get(), out_len_)) failed_write_ = true;
   }
@@ -331,9 +355,10 @@ class LineConverter {
   const size_t eol_len_;
   // Reused by every file: one allocation for the whole run.
   static inline std::unique_ptr<char[]> in_, out_, piece_;
-  static inline std::unique_ptr<char[]> spare_[kSpareBlocks];
+  static inline std::unique_ptr<char[]> spare_[kSpareBlocks], in_ahead_;
   static inline size_t next_spare_ = 0;
-  BlockWriter* writer_ = nullptr;  // in use by this output
+  BlockWriter* writer_ = nullptr;   // in use by this output
+  BlockReader* reading_ = nullptr;  // while a block is read ahead
   size_t out_len_ = 0;
   size_t piece_len_ = 0;
   bool piece_full_ = false;

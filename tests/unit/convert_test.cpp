@@ -374,28 +374,32 @@ TEST(ConvertStream, OverlappedWritesStopAtTheFirstFailedBlock) {
 }
 
 TEST(ConvertStream, AReadFailureWaitsForTheWriteUnderWay) {
-  // The second read fails while the first block is being written: the
-  // conversion ends only once that write has, and a failure of the write
-  // is what is reported, as when the two took turns.
+  // A read fails while the first output block is being written: the
+  // second read (made here) or the third (read ahead while the second
+  // block is converted). The conversion ends only once the write has, and
+  // a failure of the write is what is reported, as when the two took turns.
   struct Shared {
     std::atomic<bool> read_failed{false};
     std::atomic<int> writing{0};
   };
-  struct FailsSecond : ByteSource {
-    FailsSecond(Shared& s, std::string text) : shared(s), data(std::move(text)) {}
+  struct FailingRead : ByteSource {
+    FailingRead(Shared& s, std::string text, int n) : shared(s), data(std::move(text)), fail_at(n) {}
     long long read(char* buffer, size_t size) override {
-      if (reads++ == 1) {
+      if (reads++ == fail_at) {
         plat::set_last_error_code(5);
         shared.read_failed = true;
         return -1;
       }
-      const size_t n = std::min(size, data.size());
-      data.copy(buffer, n);
+      const size_t n = std::min(size, data.size() - pos);
+      data.copy(buffer, n, pos);
+      pos += n;
       return static_cast<long long>(n);
     }
     Shared& shared;
     std::string data;
+    int fail_at;
     int reads = 0;
+    size_t pos = 0;
   };
   struct SlowSink : ByteSink {
     SlowSink(Shared& s, bool f) : shared(s), fails(f) {}
@@ -403,7 +407,7 @@ TEST(ConvertStream, AReadFailureWaitsForTheWriteUnderWay) {
       ++shared.writing;
       for (int i = 0; i < 10000 && !shared.read_failed; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      overlapped = shared.read_failed;
+      if (text.empty()) overlapped = shared.read_failed;
       text.append(data, size);
       if (fails) plat::set_last_error_code(28);
       --shared.writing;
@@ -415,18 +419,21 @@ TEST(ConvertStream, AReadFailureWaitsForTheWriteUnderWay) {
     std::string text;
   };
   const size_t block = 1 << 20;
-  const auto [input, output] = numbered_lines(block, 1000);
-  for (bool write_fails : {false, true}) {
-    Shared shared;
-    FailsSecond source(shared, input);
-    SlowSink sink(shared, write_fails);
-    const convert_result result = convert_stream(source, sink, {false, "\n"});
-    EXPECT_EQ(shared.writing.load(), 0);
-    EXPECT_TRUE(sink.overlapped);
-    EXPECT_EQ(result, write_fails ? convert_result::write_failed : convert_result::read_failed);
-    EXPECT_EQ(plat::last_error_code(), write_fails ? 28u : 5u);
-    // One full block was under way; the rest of the output is dropped.
-    EXPECT_GT(sink.text.size(), block - 2000);
-    EXPECT_EQ(sink.text, output.substr(0, sink.text.size()));
+  const auto [input, output] = numbered_lines(3 * block, 1000);
+  for (int fail_at : {1, 2}) {
+    for (bool write_fails : {false, true}) {
+      Shared shared;
+      FailingRead source(shared, input, fail_at);
+      SlowSink sink(shared, write_fails);
+      const convert_result result = convert_stream(source, sink, {false, "\n"});
+      EXPECT_EQ(shared.writing.load(), 0);
+      EXPECT_TRUE(sink.overlapped) << fail_at;
+      EXPECT_EQ(result, write_fails ? convert_result::write_failed : convert_result::read_failed);
+      EXPECT_EQ(plat::last_error_code(), write_fails ? 28u : 5u) << fail_at;
+      // The blocks converted before the failure, and not what followed.
+      EXPECT_GT(sink.text.size(), block - 2000);
+      EXPECT_LT(sink.text.size(), fail_at * block);
+      EXPECT_EQ(sink.text, output.substr(0, sink.text.size()));
+    }
   }
 }
