@@ -118,9 +118,10 @@ static_assert(kSpareBlocks < BlockWriter::kQueueMax);
 // Reads the input in blocks and writes the converted lines in blocks. The
 // input is seen as text: a CR right before an LF is dropped, and where the
 // platform's text input ends at Ctrl+Z, so does the input. A line longer
-// than kLinePieceMax characters is converted piece by piece. An output
-// larger than one block is written on the writer's thread while the next
-// block is converted; the blocks go round, none is copied.
+// than kLinePieceMax characters is converted piece by piece. Past the
+// first output block, the blocks are written and the input is read ahead
+// on threads of their own while the next block is converted; the blocks
+// go round, none is copied.
 class LineConverter {
  public:
   LineConverter(ByteSource& source, ByteSink& sink, const ConvertOptions& options)
