@@ -3,9 +3,12 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <utility>
 
 #include "framework/paths.h"
 #include "framework/walk.h"
+#include "ipconv/block_io.h"
 #include "platform/platform.h"
 
 std::u16string pg_complete_path;
@@ -108,11 +111,17 @@ char* append_suffix(char* out, uint32_t address) {
 namespace {
 
 constexpr size_t kBlock = 1024 * 1024;
+// Output blocks besides the one being filled: written meanwhile, or free.
+constexpr size_t kSpareBlocks = 2;
+static_assert(kSpareBlocks < BlockWriter::kQueueMax);
 
 // Reads the input in blocks and writes the converted lines in blocks. The
 // input is seen as text: a CR right before an LF is dropped, and where the
 // platform's text input ends at Ctrl+Z, so does the input. A line longer
-// than kLinePieceMax characters is converted piece by piece.
+// than kLinePieceMax characters is converted piece by piece. Past the
+// first output block, the blocks are written and the input is read ahead
+// on threads of their own while the next block is converted; the blocks
+// go round, none is copied.
 class LineConverter {
  public:
   LineConverter(ByteSource& source, ByteSink& sink, const ConvertOptions& options)
@@ -134,6 +143,16 @@ class LineConverter {
     pending_cr_ = false;
     failed_write_ = false;
     first_line_ = true;
+    writer_ = nullptr;
+    reading_ = nullptr;
+    // However the conversion ends, nothing is read or written after it.
+    struct Drained {
+      LineConverter& converter;
+      ~Drained() {
+        if (converter.reading_ != nullptr) converter.reading_->drain();
+        if (converter.writer_ != nullptr) converter.writer_->drain();
+      }
+    } drained{*this};
     bool ended = false;
     if (start != nullptr) {
       if (start->failed) return convert_result::read_failed;
@@ -143,8 +162,10 @@ class LineConverter {
       ended = ended || start->ended;
     }
     while (!ended) {
-      const long long got = source_.read(in_.get(), kBlock);
-      if (got < 0) return convert_result::read_failed;
+      const long long got = read_block();
+      // A write that failed before the read did is what is reported, as
+      // when the two took turns.
+      if (got < 0) return writes_done() ? convert_result::read_failed : convert_result::write_failed;
       if (got == 0) break;
       ended = convert_block(in_.get(), static_cast<size_t>(got));
       if (!ended) write_if_paused(static_cast<size_t>(got));
@@ -152,7 +173,13 @@ class LineConverter {
       ended = ended || source_.exhausted();
     }
     finish();
-    if (!failed_write_ && out_len_ > 0) flush();
+    if (!failed_write_ && out_len_ > 0) {
+      if (writer_ != nullptr)
+        hand_over();
+      else
+        write_here();
+    }
+    if (!writes_done()) failed_write_ = true;
     return failed_write_ ? convert_result::write_failed : convert_result::ok;
   }
 
@@ -255,9 +282,74 @@ class LineConverter {
   void flush() {
     // After a failed write the rest is dropped, but the block is still
     // emptied: pieces of a long line keep coming until the block ends.
-    if (!failed_write_ && !sink_.write(out_.get(), out_len_)) failed_write_ = true;
+    // Lines that must go out as they come are written at once.
+    if (!failed_write_) {
+      if (options_.write_when_input_pauses)
+        write_here();
+      else
+        hand_over();
+    }
     out_len_ = 0;
   }
+
+  // The next input block, read here or ahead. Once the output is past its
+  // first block and the input fills whole blocks, the block after is read
+  // while this one is converted.
+  long long read_block() {
+    long long got;
+    if (reading_ != nullptr) {
+      got = std::exchange(reading_, nullptr)->wait();
+      std::swap(in_, in_ahead_);
+    } else {
+      got = source_.read(in_.get(), kBlock);
+    }
+    if (got == static_cast<long long>(kBlock) && writer_ != nullptr) read_ahead();
+    return got;
+  }
+
+  void read_ahead() {
+    if (!in_ahead_) in_ahead_.reset(new (std::nothrow) char[kBlock]);
+    if (!in_ahead_) return;
+    reading_ = BlockReader::get();
+    if (reading_ != nullptr) reading_->post(source_, in_ahead_.get(), kBlock);
+  }
+
+  void write_here() {
+    if (!sink_.write(out_.get(), out_len_)) failed_write_ = true;
+  }
+
+  // Queues the full block and goes on in the next one, once it is free. A
+  // write that failed meanwhile is learnt here, at the latest.
+  void hand_over() {
+    if (writer_ == nullptr && !start_writer()) {
+      write_here();
+      return;
+    }
+    if (!writer_->post(sink_, out_.get(), out_len_)) {
+      failed_write_ = true;
+      return;
+    }
+    std::swap(out_, spare_[next_spare_]);
+    next_spare_ = (next_spare_ + 1) % kSpareBlocks;
+    // The block now to be filled is the one queued longest ago.
+    if (!writer_->wait(kSpareBlocks)) failed_write_ = true;
+  }
+
+  // The first output of the run larger than a block starts the writer and
+  // takes its blocks; without them the blocks are written here.
+  bool start_writer() {
+    for (auto& spare : spare_)
+      if (!spare) spare.reset(new (std::nothrow) char[kBlock]);
+    for (auto& spare : spare_)
+      if (!spare) return false;
+    writer_ = BlockWriter::get();
+    if (writer_ == nullptr) return false;
+    writer_->reset();
+    return true;
+  }
+
+  // Waits for the blocks queued; false when one of them failed.
+  bool writes_done() { return writer_ == nullptr || writer_->wait(0); }
 
   ByteSource& source_;
   ByteSink& sink_;
@@ -265,6 +357,10 @@ class LineConverter {
   const size_t eol_len_;
   // Reused by every file: one allocation for the whole run.
   static inline std::unique_ptr<char[]> in_, out_, piece_;
+  static inline std::unique_ptr<char[]> spare_[kSpareBlocks], in_ahead_;
+  static inline size_t next_spare_ = 0;
+  BlockWriter* writer_ = nullptr;   // in use by this output
+  BlockReader* reading_ = nullptr;  // while a block is read ahead
   size_t out_len_ = 0;
   size_t piece_len_ = 0;
   bool piece_full_ = false;

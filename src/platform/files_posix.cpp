@@ -16,7 +16,7 @@
 
 namespace plat {
 
-int g_last_errno = 0;
+thread_local int g_last_errno = 0;
 char g_temp_name[PATH_MAX + 1];
 volatile sig_atomic_t g_temp_named = 0;
 
@@ -399,6 +399,8 @@ bool process_running(uint64_t pid) {
 }
 
 std::string last_error_text() { return strerror(g_last_errno); }
+uint32_t last_error_code() { return static_cast<uint32_t>(g_last_errno); }
+void set_last_error_code(uint32_t code) { g_last_errno = static_cast<int>(code); }
 
 FILE* open_stream(const std::u16string& path, const char* mode) {
   FILE* f = fopen(to_native(path).c_str(), mode);

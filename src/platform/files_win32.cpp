@@ -13,7 +13,7 @@
 
 namespace plat {
 
-DWORD g_last_error = 0;
+thread_local DWORD g_last_error = 0;
 wchar_t g_temp_name[kLongPathUnits + 64];
 bool g_temp_named = false;
 SRWLOCK g_temp_lock = SRWLOCK_INIT;
@@ -282,6 +282,8 @@ std::string last_error_text() {
   if (out.empty()) out = "error " + std::to_string(g_last_error);
   return out;
 }
+uint32_t last_error_code() { return g_last_error; }
+void set_last_error_code(uint32_t code) { g_last_error = code; }
 
 // The runtime's text mode: CR LF on output, CR LF to LF and an end at
 // Ctrl+Z on input, unless the mode asks for "b".

@@ -11,9 +11,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -301,8 +303,12 @@ inline constexpr char16_t kTempMarker[] = u".~ipconv-";
 std::optional<uint64_t> temp_name_owner(const std::u16string& name);
 // A process with this id runs on this machine.
 bool process_running(uint64_t pid);
-// Text of the last failed operation's system error.
+// Text of the last failed operation's system error. Each thread has its
+// own: a thread that fails hands its error code to the thread that reports
+// it, which takes it over with set_last_error_code.
 std::string last_error_text();
+uint32_t last_error_code();
+void set_last_error_code(uint32_t code);
 
 // Standard input as a File, for data read in blocks as it comes: no text
 // mode stands between (Win32: the stream is binary). False when the
@@ -342,6 +348,10 @@ void install_interrupt_handler(void (*handler)(int));
 // A file-size limit makes writes fail instead of ending the run.
 void install_ending_handlers();
 void sleep_seconds(int seconds);
+// Starts `body` on a thread of its own. The signals that end a run and the
+// first Ctrl+C never go to it (POSIX: they are held back there), so that
+// holding them back in the main thread holds them back for the process.
+std::thread start_thread(std::function<void()> body);
 void use_ansi_file_names();  // SetFileApisToANSI; nothing on POSIX
 
 // File-open dialog; POSIX: the title as a prompt on a terminal, one line.

@@ -16,8 +16,8 @@
 
 namespace plat {
 
-// errno of the last failed operation, for last_error_text.
-extern int g_last_errno;
+// errno of the calling thread's last failed operation, for last_error_text.
+extern thread_local int g_last_errno;
 // statx is refused here (old kernel, a filter): fstatat from then on.
 extern bool statx_missing;
 inline void remember_error() { g_last_errno = errno; }

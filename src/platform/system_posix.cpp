@@ -2,11 +2,14 @@
 
 #include "platform/posix_internal.h"
 
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
 #include <ctime>
+#include <utility>
 
 namespace plat {
 
@@ -14,6 +17,22 @@ void sleep_seconds(int seconds) {
   if (seconds <= 0) return;
   struct timespec want = {seconds, 0}, left = {0, 0};
   while (nanosleep(&want, &left) != 0 && errno == EINTR) want = left;
+}
+
+std::thread start_thread(std::function<void()> body) {
+  // The new thread inherits the mask in force while it is made.
+  sigset_t held, saved;
+  sigemptyset(&held);
+  for (int sig : kEndingSignals) sigaddset(&held, sig);
+  pthread_sigmask(SIG_BLOCK, &held, &saved);
+  try {
+    std::thread thread(std::move(body));
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+    return thread;
+  } catch (...) {
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+    throw;
+  }
 }
 
 void use_ansi_file_names() {}

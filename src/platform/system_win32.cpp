@@ -4,12 +4,17 @@
 #include "platform/win32_internal.h"
 
 #include <cstdlib>
+#include <utility>
 
 namespace plat {
 
 void sleep_seconds(int seconds) {
   if (seconds > 0) Sleep(static_cast<DWORD>(seconds) * 1000u);
 }
+
+// Console control events come on a thread of the system's own: nothing to
+// hold back.
+std::thread start_thread(std::function<void()> body) { return std::thread(std::move(body)); }
 
 void use_ansi_file_names() { SetFileApisToANSI(); }
 

@@ -26,8 +26,9 @@ namespace plat {
 
 inline constexpr size_t kLongPathUnits = 32768;
 
-// GetLastError of the last failed operation, for last_error_text.
-extern DWORD g_last_error;
+// GetLastError of the calling thread's last failed operation, for
+// last_error_text.
+extern thread_local DWORD g_last_error;
 inline void remember_error() { g_last_error = GetLastError(); }
 
 inline const wchar_t* wide(const std::u16string& text) {

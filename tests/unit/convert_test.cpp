@@ -2,13 +2,19 @@
 // the stream (CR LF, Ctrl+Z, long-line pieces), over every block split.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <thread>
+#include <utility>
 
 #include "ipconv/convert.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -305,4 +311,129 @@ TEST(ConvertStream, ReportsReadAndWriteFailures) {
   const std::string input = lines + std::string(block - piece_start + block, 'a');
   ChunkSource long_line(input, block);
   EXPECT_EQ(convert_stream(long_line, bad_sink, options), convert_result::write_failed);
+}
+
+namespace {
+
+// Lines of about `line` bytes up to `size` bytes in all, and their output.
+std::pair<std::string, std::string> numbered_lines(size_t size, size_t line) {
+  std::mt19937 rng(11);
+  std::string input, output;
+  while (input.size() < size) {
+    std::string text = std::to_string(rng());
+    text += ',';
+    text.resize(std::max(text.size(), line - 1), 'h');
+    input += text + "\n";
+    output += text + expected_suffix(text) + "\n";
+  }
+  return {input, output};
+}
+
+}  // namespace
+
+TEST(ConvertStream, OverlappedWritesStopAtTheFirstFailedBlock) {
+  // Blocks after the first are written while the next one is converted. A
+  // sink that fails on its Nth block is given nothing after it, the
+  // converter stops within the blocks under way, and the sink's error is
+  // the one reported.
+  struct CountingSink : ByteSink {
+    explicit CountingSink(int n) : fail_at(n) {}
+    bool write(const char* data, size_t size) override {
+      if (++writes == fail_at) {
+        // Slow to fail, so that the converter has queued what follows.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        plat::set_last_error_code(28);
+        return false;
+      }
+      text.append(data, size);
+      return true;
+    }
+    int fail_at;
+    int writes = 0;
+    std::string text;
+  };
+  const size_t block = 1 << 20;
+  const auto [input, output] = numbered_lines(16 * block, 40);
+  for (int fail_at : {0, 1, 2, 4}) {
+    ChunkSource source(input, block);
+    CountingSink sink(fail_at);
+    plat::set_last_error_code(0);
+    const convert_result result = convert_stream(source, sink, {false, "\n"});
+    if (fail_at == 0) {
+      EXPECT_EQ(result, convert_result::ok);
+      EXPECT_EQ(sink.text, output);
+      continue;
+    }
+    EXPECT_EQ(result, convert_result::write_failed) << fail_at;
+    EXPECT_EQ(sink.writes, fail_at);
+    EXPECT_EQ(sink.text, output.substr(0, sink.text.size())) << fail_at;
+    EXPECT_GE(sink.text.size(), (fail_at - 1) * (block - 100)) << fail_at;
+    EXPECT_LE(source.pos, (fail_at + 4) * block) << fail_at;
+    EXPECT_EQ(plat::last_error_code(), 28u) << fail_at;
+  }
+}
+
+TEST(ConvertStream, AReadFailureWaitsForTheWriteUnderWay) {
+  // A read fails while the first output block is being written: the
+  // second read (made here) or the third (read ahead while the second
+  // block is converted). The conversion ends only once the write has, and
+  // a failure of the write is what is reported, as when the two took turns.
+  struct Shared {
+    std::atomic<bool> read_failed{false};
+    std::atomic<int> writing{0};
+  };
+  struct FailingRead : ByteSource {
+    FailingRead(Shared& s, std::string text, int n) : shared(s), data(std::move(text)), fail_at(n) {}
+    long long read(char* buffer, size_t size) override {
+      if (reads++ == fail_at) {
+        plat::set_last_error_code(5);
+        shared.read_failed = true;
+        return -1;
+      }
+      const size_t n = std::min(size, data.size() - pos);
+      data.copy(buffer, n, pos);
+      pos += n;
+      return static_cast<long long>(n);
+    }
+    Shared& shared;
+    std::string data;
+    int fail_at;
+    int reads = 0;
+    size_t pos = 0;
+  };
+  struct SlowSink : ByteSink {
+    SlowSink(Shared& s, bool f) : shared(s), fails(f) {}
+    bool write(const char* data, size_t size) override {
+      ++shared.writing;
+      for (int i = 0; i < 10000 && !shared.read_failed; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      if (text.empty()) overlapped = shared.read_failed;
+      text.append(data, size);
+      if (fails) plat::set_last_error_code(28);
+      --shared.writing;
+      return !fails;
+    }
+    Shared& shared;
+    bool fails;
+    bool overlapped = false;
+    std::string text;
+  };
+  const size_t block = 1 << 20;
+  const auto [input, output] = numbered_lines(3 * block, 1000);
+  for (int fail_at : {1, 2}) {
+    for (bool write_fails : {false, true}) {
+      Shared shared;
+      FailingRead source(shared, input, fail_at);
+      SlowSink sink(shared, write_fails);
+      const convert_result result = convert_stream(source, sink, {false, "\n"});
+      EXPECT_EQ(shared.writing.load(), 0);
+      EXPECT_TRUE(sink.overlapped) << fail_at;
+      EXPECT_EQ(result, write_fails ? convert_result::write_failed : convert_result::read_failed);
+      EXPECT_EQ(plat::last_error_code(), write_fails ? 28u : 5u) << fail_at;
+      // The blocks converted before the failure, and not what followed.
+      EXPECT_GT(sink.text.size(), block - 2000);
+      EXPECT_LT(sink.text.size(), fail_at * block);
+      EXPECT_EQ(sink.text, output.substr(0, sink.text.size()));
+    }
+  }
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -491,6 +492,20 @@ TEST_F(PlatformPosixTest, EndingSignalRemovesTheNamedTemporaryAndEndsAsItWould) 
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
     EXPECT_EQ(fs::path(std::string(name, static_cast<size_t>(got))).parent_path(), tmp.path());
     EXPECT_EQ(entries(tmp.path()), std::vector<std::string>{});
+  }
+}
+
+TEST(StartThread, LeavesTheEndingSignalsToTheThreadsThereBefore) {
+  // The new thread holds them back, so that the main thread holding them
+  // back (while a temporary gets its name) holds them back for the
+  // process; the caller's own mask stays as it was.
+  sigset_t before, inside, after;
+  pthread_sigmask(SIG_SETMASK, nullptr, &before);
+  plat::start_thread([&inside] { pthread_sigmask(SIG_SETMASK, nullptr, &inside); }).join();
+  pthread_sigmask(SIG_SETMASK, nullptr, &after);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
+    EXPECT_EQ(sigismember(&inside, sig), 1) << sig;
+    EXPECT_EQ(sigismember(&after, sig), sigismember(&before, sig)) << sig;
   }
 }
 

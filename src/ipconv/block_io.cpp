@@ -1,0 +1,214 @@
+#include "ipconv/block_io.h"
+
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "platform/platform.h"
+
+struct BlockWriter::State {
+  struct Job {
+    ByteSink* sink;
+    const char* data;
+    size_t size;
+  };
+  std::mutex mutex;
+  std::condition_variable work;  // a block was queued
+  std::condition_variable done;  // a block was written, or a write failed
+  Job queue[kQueueMax];
+  size_t head = 0;
+  size_t count = 0;  // queued, the one being written included
+  bool failed = false;
+  uint32_t error = 0;
+  std::exception_ptr thrown;
+};
+
+namespace {
+
+// Starts the thread that serves the one object of a kind until the process
+// ends: neither is ever destroyed, so no exit path has to stop it first.
+bool serve_on_own_thread(std::function<void()> serve) {
+  try {
+    plat::start_thread(std::move(serve)).detach();
+    return true;
+  } catch (const std::system_error&) {
+  } catch (const std::bad_alloc&) {
+  }
+  return false;
+}
+
+}  // namespace
+
+BlockWriter* BlockWriter::get() {
+  static BlockWriter* const writer = []() -> BlockWriter* {
+    auto* made = new (std::nothrow) BlockWriter;
+    if (made != nullptr) made->state_ = new (std::nothrow) State;
+    if (made != nullptr && made->state_ != nullptr &&
+        serve_on_own_thread([made] { made->serve(); }))
+      return made;
+    if (made != nullptr) delete made->state_;
+    delete made;
+    return nullptr;
+  }();
+  return writer;
+}
+
+void BlockWriter::serve() {
+  State& s = *state_;
+  std::unique_lock<std::mutex> lock(s.mutex);
+  for (;;) {
+    s.work.wait(lock, [&s] { return s.count > 0; });
+    const State::Job job = s.queue[s.head];
+    lock.unlock();
+    bool written = false;
+    std::exception_ptr thrown;
+    try {
+      written = job.sink->write(job.data, job.size);
+    } catch (...) {
+      thrown = std::current_exception();
+    }
+    const uint32_t error = written ? 0 : plat::last_error_code();
+    lock.lock();
+    if (written) {
+      s.head = (s.head + 1) % kQueueMax;
+      --s.count;
+    } else {
+      // What was queued after the failed block is never written.
+      s.failed = true;
+      s.error = error;
+      s.thrown = thrown;
+      s.count = 0;
+    }
+    s.done.notify_all();
+  }
+}
+
+void BlockWriter::reset() {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->failed = false;
+  state_->error = 0;
+  state_->thrown = nullptr;
+}
+
+bool BlockWriter::outcome() {
+  State& s = *state_;
+  if (!s.failed) return true;
+  if (s.thrown) std::rethrow_exception(std::exchange(s.thrown, nullptr));
+  plat::set_last_error_code(s.error);
+  return false;
+}
+
+bool BlockWriter::post(ByteSink& sink, const char* data, size_t size) {
+  State& s = *state_;
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (!outcome()) return false;
+    s.queue[(s.head + s.count) % kQueueMax] = State::Job{&sink, data, size};
+    ++s.count;
+  }
+  s.work.notify_one();
+  return true;
+}
+
+bool BlockWriter::wait(size_t queued) {
+  State& s = *state_;
+  std::unique_lock<std::mutex> lock(s.mutex);
+  s.done.wait(lock, [&s, queued] { return s.count <= queued; });
+  return outcome();
+}
+
+void BlockWriter::drain() noexcept {
+  State& s = *state_;
+  std::unique_lock<std::mutex> lock(s.mutex);
+  s.done.wait(lock, [&s] { return s.count == 0; });
+}
+
+struct BlockReader::State {
+  std::mutex mutex;
+  std::condition_variable work;  // a read was posted
+  std::condition_variable done;  // the read is over
+  ByteSource* source = nullptr;
+  char* buffer = nullptr;
+  size_t size = 0;
+  bool posted = false;  // until its outcome is taken
+  bool over = false;
+  long long got = 0;
+  uint32_t error = 0;
+  std::exception_ptr thrown;
+};
+
+BlockReader* BlockReader::get() {
+  static BlockReader* const reader = []() -> BlockReader* {
+    auto* made = new (std::nothrow) BlockReader;
+    if (made != nullptr) made->state_ = new (std::nothrow) State;
+    if (made != nullptr && made->state_ != nullptr &&
+        serve_on_own_thread([made] { made->serve(); }))
+      return made;
+    if (made != nullptr) delete made->state_;
+    delete made;
+    return nullptr;
+  }();
+  return reader;
+}
+
+void BlockReader::serve() {
+  State& s = *state_;
+  std::unique_lock<std::mutex> lock(s.mutex);
+  for (;;) {
+    s.work.wait(lock, [&s] { return s.posted && !s.over; });
+    ByteSource& source = *s.source;
+    char* const buffer = s.buffer;
+    const size_t size = s.size;
+    lock.unlock();
+    long long got = -1;
+    std::exception_ptr thrown;
+    try {
+      got = source.read(buffer, size);
+    } catch (...) {
+      thrown = std::current_exception();
+    }
+    const uint32_t error = got < 0 ? plat::last_error_code() : 0;
+    lock.lock();
+    s.got = got;
+    s.error = error;
+    s.thrown = thrown;
+    s.over = true;
+    s.done.notify_all();
+  }
+}
+
+void BlockReader::post(ByteSource& source, char* buffer, size_t size) {
+  State& s = *state_;
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.source = &source;
+    s.buffer = buffer;
+    s.size = size;
+    s.posted = true;
+    s.over = false;
+  }
+  s.work.notify_one();
+}
+
+long long BlockReader::wait() {
+  State& s = *state_;
+  std::unique_lock<std::mutex> lock(s.mutex);
+  s.done.wait(lock, [&s] { return s.over; });
+  s.posted = false;
+  if (s.thrown) std::rethrow_exception(std::exchange(s.thrown, nullptr));
+  if (s.got < 0) plat::set_last_error_code(s.error);
+  return s.got;
+}
+
+void BlockReader::drain() noexcept {
+  State& s = *state_;
+  std::unique_lock<std::mutex> lock(s.mutex);
+  s.done.wait(lock, [&s] { return !s.posted || s.over; });
+  s.posted = false;
+  s.thrown = nullptr;
+}

@@ -1,0 +1,63 @@
+// Blocks written and read on threads of their own while the converter
+// works on the next one. One thread of each kind serves the whole run; each
+// is started by the first output larger than a block, so small files never
+// pay for them. The blocks stay the caller's; the threads only borrow them.
+#pragma once
+
+#include <cstddef>
+
+#include "ipconv/convert.h"
+
+class BlockWriter {
+ public:
+  // The run's writer, started on first use; nullptr when no thread can be
+  // had (the caller then writes its blocks itself).
+  static BlockWriter* get();
+
+  // Forgets the failure of an earlier output. Only while nothing is queued.
+  void reset();
+  // Queues a block to be written after those queued before; its bytes must
+  // stay as they are until it is written. False when a write has failed:
+  // nothing is written after a failure.
+  bool post(ByteSink& sink, const char* data, size_t size);
+  // Waits until at most `queued` blocks are queued or being written. False
+  // when a write has failed; that write's error is then the calling
+  // thread's last error. An exception a write threw is thrown again here.
+  bool wait(size_t queued);
+  // Waits until nothing is being written, whatever happened.
+  void drain() noexcept;
+
+  static constexpr size_t kQueueMax = 4;
+
+ private:
+  BlockWriter() = default;
+  void serve();
+  bool outcome();  // under the lock
+
+  struct State;
+  State* state_ = nullptr;
+};
+
+// Reads the next block of an input while the one before is converted.
+class BlockReader {
+ public:
+  // The run's reader, started on first use; nullptr when no thread can be
+  // had (the caller then reads itself).
+  static BlockReader* get();
+
+  // Starts reading into `buffer`; one read at a time.
+  void post(ByteSource& source, char* buffer, size_t size);
+  // The outcome of the read posted, as ByteSource::read gives it; a failed
+  // read's error is then the calling thread's last error. An exception the
+  // read threw is thrown again here.
+  long long wait();
+  // Waits until the read posted, if any, is over, and forgets its outcome.
+  void drain() noexcept;
+
+ private:
+  BlockReader() = default;
+  void serve();
+
+  struct State;
+  State* state_ = nullptr;
+};
