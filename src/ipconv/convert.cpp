@@ -162,7 +162,8 @@ class LineConverter {
       ended = ended || start->ended;
     }
     while (!ended) {
-      const long long got = read_block();
+      bool last = false;
+      const long long got = read_block(last);
       // A write that failed before the read did is what is reported, as
       // when the two took turns.
       if (got < 0) return writes_done() ? convert_result::read_failed : convert_result::write_failed;
@@ -170,7 +171,7 @@ class LineConverter {
       ended = convert_block(in_.get(), static_cast<size_t>(got));
       if (!ended) write_if_paused(static_cast<size_t>(got));
       if (failed_write_) return convert_result::write_failed;
-      ended = ended || source_.exhausted();
+      ended = ended || last;
     }
     finish();
     if (!failed_write_ && out_len_ > 0) {
@@ -294,8 +295,9 @@ class LineConverter {
 
   // The next input block, read here or ahead. Once the output is past its
   // first block and the input fills whole blocks, the block after is read
-  // while this one is converted.
-  long long read_block() {
+  // while this one is converted. `last`: the source knows no more follows,
+  // asked before a read ahead makes it busy again.
+  long long read_block(bool& last) {
     long long got;
     if (reading_ != nullptr) {
       got = std::exchange(reading_, nullptr)->wait();
@@ -303,7 +305,8 @@ class LineConverter {
     } else {
       got = source_.read(in_.get(), kBlock);
     }
-    if (got == static_cast<long long>(kBlock) && writer_ != nullptr) read_ahead();
+    last = source_.exhausted();
+    if (got == static_cast<long long>(kBlock) && !last && writer_ != nullptr) read_ahead();
     return got;
   }
 
