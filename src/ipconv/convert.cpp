@@ -45,10 +45,12 @@ uint64_t load_word(const unsigned char* p) {
 constexpr uint64_t kEachByte = 0x0101010101010101;
 
 // Digit values of eight characters (each byte '0'..'9' made 0..9; other
-// bytes become values of 10 and more) and the count of leading digits.
+// bytes become values of 10 and more) and where the leading digits end:
+// 8 times their count, plus 7.
 struct DigitRun {
   uint64_t values;
-  unsigned count;
+  unsigned end_bit;
+  unsigned count() const { return end_bit / 8; }
 };
 DigitRun digit_run(uint64_t word) {
   const uint64_t values = word ^ (kEachByte * '0');
@@ -56,16 +58,18 @@ DigitRun digit_run(uint64_t word) {
   // crosses a byte.
   const uint64_t other = (((values & (kEachByte * 0x7F)) + kEachByte * (0x80 - 10)) | values) &
                          (kEachByte * 0x80);
-  return {values, other == 0 ? 8u : static_cast<unsigned>(std::countr_zero(other)) / 8};
+  return {values, other == 0 ? 71u : static_cast<unsigned>(std::countr_zero(other))};
 }
 
-// The number of the first `count` (1 to 8) digit values of a word.
-uint64_t digits_value(uint64_t values, unsigned count) {
+// The number of the leading digits (1 to 8) of a run.
+uint64_t digits_value(const DigitRun& run) {
   // Moved to the top, the digits get leading zeros in front.
-  uint64_t v = values << (8 * (8 - count));
-  v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FF;
-  v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFF;
-  return (v * 10000 + (v >> 32)) & 0xFFFFFFFF;
+  uint64_t v = run.values << (71 - run.end_bit);
+  // Pairs of digits, then of pairs, then of quads: each step multiplies
+  // the first of two neighbours and adds the second in one product.
+  v = ((v * (10 * 256 + 1)) >> 8) & 0x00FF00FF00FF00FF;
+  v = ((v * (100 * 65536 + 1)) >> 16) & 0x0000FFFF0000FFFF;
+  return (v * (10000 * (uint64_t{1} << 32) + 1)) >> 32;
 }
 
 constexpr uint64_t kPowersOfTen[9] = {1,      10,      100,      1000,     10000,
@@ -114,13 +118,12 @@ uint32_t low_bits(uint64_t magnitude, bool negative) {
   // stay far inside the 64-bit range.
   if (end - p < 16) return more_digits(p, end, 0, 0, negative);
   const DigitRun first = digit_run(load_word(p));
-  if (first.count < 8)
-    return low_bits(first.count == 0 ? 0 : digits_value(first.values, first.count), negative);
+  if (first.count() < 8)
+    return low_bits(first.count() == 0 ? 0 : digits_value(first), negative);
   const DigitRun second = digit_run(load_word(p + 8));
-  uint64_t value = digits_value(first.values, 8);
-  if (second.count > 0)
-    value = value * kPowersOfTen[second.count] + digits_value(second.values, second.count);
-  if (second.count < 8) return low_bits(value, negative);
+  uint64_t value = digits_value(first);
+  if (second.count() > 0) value = value * kPowersOfTen[second.count()] + digits_value(second);
+  if (second.count() < 8) return low_bits(value, negative);
   return more_digits(p + 16, end, value, 16, negative);
 }
 
@@ -137,6 +140,7 @@ struct OctetText {
   char hex[2];
   char dotted[4];
   unsigned char dotted_size;
+  char unused;  // eight bytes an entry make the look-up a plain index
 };
 struct OctetTexts {
   OctetText of[256];

@@ -116,6 +116,17 @@ TEST(LineAddress, AgreesWithTheRuntimeOnRandomAndExtremeNumbers) {
                            "18446744073709551615", "18446744073709551616", "000000000042",
                            "-0", "+0", "2147483648", "-2147483648"})
     lines.push_back(edge);
+  // Every number again with line text after it: from 16 bytes on, the
+  // digits are read eight at a time, and a run of 8 or 16 digits ends a word.
+  const size_t plain = lines.size();
+  for (size_t i = 0; i < plain; ++i) lines.push_back(lines[i] + ",host0085.example.net");
+  for (const char* edge : {"9999999999999999,x", "99999999999999999,x", "1234567812345678",
+                           "12345678123456789", "12345678,12345678", "1,23456789012345678",
+                           "9223372036854775807,x", "9223372036854775808,x",
+                           "-9223372036854775808,x", "-9223372036854775809,x", "+,123456789012345",
+                           "- 123456789012345", "4294967296,000000000", "00000000000000004294967297",
+                           "123456789012345,6789", "1234567,890123456789"})
+    lines.push_back(edge);
   for (const auto& line : lines) ASSERT_EQ(suffix_of(line), expected_suffix(line)) << line;
 }
 
