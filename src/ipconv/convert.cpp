@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "framework/paths.h"
 #include "framework/walk.h"
@@ -186,7 +189,8 @@ namespace {
 constexpr size_t kBlock = 1024 * 1024;
 // A line of up to kShortLine bytes is copied in a fixed number of 16-byte
 // copies, without a loop whose end depends on the line. The input and piece
-// buffers have that much room after their end.
+// buffers have that much room after their end; what is copied past the
+// line is overwritten or left past the output length, never written.
 constexpr size_t kShortLine = 128;
 constexpr size_t kCopySlack = kShortLine;
 
@@ -200,12 +204,12 @@ class LineConverter {
       : source_(source), sink_(sink), options_(options), eol_len_(std::strlen(options.line_end)) {
     input_buffer();
     if (!out_) out_.reset(new char[kBlock]);
-    if (!piece_) piece_.reset(new char[kLinePieceMax + 1 + kCopySlack]());
+    if (!piece_) piece_.reset(new char[kLinePieceMax + 1 + kCopySlack]);
     if (eol_len_ <= sizeof eol_) std::memcpy(eol_, options.line_end, eol_len_);
   }
 
   static char* input_buffer() {
-    if (!in_) in_.reset(new char[kBlock + kCopySlack]());
+    if (!in_) in_.reset(new char[kBlock + kCopySlack]);
     return in_.get();
   }
 
@@ -268,6 +272,7 @@ class LineConverter {
       // Whole lines as long as the block has them, the first line done.
       if (clean() && !first_line_) {
         while (!failed_write_) {
+          if (size - pos >= kShortLine && put_short_line(data, pos)) continue;
           const char* nl = static_cast<const char*>(std::memchr(data + pos, '\n', size - pos));
           if (!nl) break;
           const size_t lf = static_cast<size_t>(nl - data);
@@ -357,7 +362,12 @@ class LineConverter {
     } else {
       for (size_t done = 0; done < size; done += 16) std::memcpy(out + done, text + done, 16);
     }
-    out = put_suffix(out + size, address_of(text + mark, size - mark));
+    end_line(out + size, text + mark, size - mark);
+  }
+
+  // Appends the suffix and line end after the line copied to `out`.
+  [[gnu::always_inline]] void end_line(char* out, const char* number, size_t size) {
+    out = put_suffix(out, address_of(number, size));
     // A whole word is stored for the line end: the suffix took at most 41
     // of the kSuffixMax bytes kept free for it.
     if (eol_len_ <= sizeof eol_)
@@ -365,6 +375,37 @@ class LineConverter {
     else
       std::memcpy(out, options_.line_end, eol_len_);
     out_len_ = static_cast<size_t>(out + eol_len_ - out_.get());
+  }
+
+  // The line at `pos`, when it ends within the kShortLine bytes there and
+  // fits the output block: those bytes are copied to the output and looked
+  // through for the line feed in one pass. Returns false, with nothing
+  // done, for the other lines.
+  [[gnu::always_inline]] bool put_short_line(const char* data, size_t& pos) {
+#if defined(__SSE2__)
+    if (out_len_ + kShortLine > kBlock) return false;
+    const char* text = data + pos;
+    char* out = out_.get() + out_len_;
+    const __m128i line_feed = _mm_set1_epi8('\n');
+    uint64_t found[2] = {0, 0};  // bit i: a line feed at text[64 * half + i]
+    for (int i = 0; i < 8; ++i) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 16 * i));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * i), bytes);
+      const auto bits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, line_feed)));
+      found[i / 4] |= uint64_t{bits} << (16 * (i % 4));
+    }
+    if ((found[0] | found[1]) == 0) return false;
+    const size_t lf = found[0] != 0 ? std::countr_zero(found[0]) : 64 + std::countr_zero(found[1]);
+    const size_t size = lf > 0 && text[lf - 1] == '\r' ? lf - 1 : lf;
+    if (out_len_ + size + kSuffixMax + eol_len_ > kBlock) return false;
+    end_line(out + size, text, size);
+    pos += lf + 1;
+    return true;
+#else
+    (void)data;
+    (void)pos;
+    return false;
+#endif
   }
 
   void write_if_paused(size_t got) {
