@@ -256,20 +256,9 @@ class LineConverter {
       }
     }
     size_t pos = 0;
-    if (first_line_ && clean() && pos < size) {
-      // The first line alone, for its byte-order mark.
-      const char* nl = static_cast<const char*>(std::memchr(data, '\n', size));
-      if (nl) {
-        const size_t lf = static_cast<size_t>(nl - data);
-        const size_t end = lf > 0 && data[lf - 1] == '\r' ? lf - 1 : lf;
-        if (end <= kLinePieceMax) {
-          emit(data, end);
-          pos = lf + 1;
-        }
-      }
-    }
     while (pos < size && !failed_write_) {
-      // Whole lines as long as the block has them, the first line done.
+      // Whole lines as long as the block has them. The first line, which
+      // may begin with a byte-order mark, goes byte by byte.
       if (clean() && !first_line_) {
         while (!failed_write_) {
           if (size - pos >= kShortLine && put_short_line(data, pos)) continue;
