@@ -64,15 +64,19 @@ DigitRun digit_run(uint64_t word) {
   return {values, other == 0 ? 71u : static_cast<unsigned>(std::countr_zero(other))};
 }
 
-// The number of the leading digits (1 to 8) of a run.
-uint64_t digits_value(const DigitRun& run) {
-  // Moved to the top, the digits get leading zeros in front.
-  uint64_t v = run.values << (71 - run.end_bit);
+// The number of eight digit values.
+uint64_t eight_digits_value(uint64_t v) {
   // Pairs of digits, then of pairs, then of quads: each step multiplies
   // the first of two neighbours and adds the second in one product.
   v = ((v * (10 * 256 + 1)) >> 8) & 0x00FF00FF00FF00FF;
   v = ((v * (100 * 65536 + 1)) >> 16) & 0x0000FFFF0000FFFF;
   return (v * (10000 * (uint64_t{1} << 32) + 1)) >> 32;
+}
+
+// The number of the leading digits (1 to 8) of a run.
+uint64_t digits_value(const DigitRun& run) {
+  // Moved to the top, the digits get leading zeros in front.
+  return eight_digits_value(run.values << (71 - run.end_bit));
 }
 
 constexpr uint64_t kPowersOfTen[9] = {1,      10,      100,      1000,     10000,
@@ -124,8 +128,17 @@ uint32_t low_bits(uint64_t magnitude, bool negative) {
   if (first.count() < 8)
     return low_bits(first.count() == 0 ? 0 : digits_value(first), negative);
   const DigitRun second = digit_run(load_word(p + 8));
-  uint64_t value = digits_value(first);
-  if (second.count() > 0) value = value * kPowersOfTen[second.count()] + digits_value(second);
+  uint64_t value = eight_digits_value(first.values);
+  if (second.count() <= 2) {
+    // Nine or ten digits, the usual address, without waiting for the
+    // products of a second word.
+    const uint64_t ninth = second.values & 0xFF;
+    const uint64_t tenth = (second.values >> 8) & 0xFF;
+    const uint64_t nine = value * 10 + ninth;
+    value = second.count() == 2 ? nine * 10 + tenth : second.count() == 1 ? nine : value;
+    return low_bits(value, negative);
+  }
+  value = value * kPowersOfTen[second.count()] + digits_value(second);
   if (second.count() < 8) return low_bits(value, negative);
   return more_digits(p + 16, end, value, 16, negative);
 }
