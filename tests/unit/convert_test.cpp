@@ -285,6 +285,10 @@ TEST(ConvertStream, SameOutputWhateverTheBlockSplit) {
     input += i % 3 ? ",host,2026-12-08\r\n" : ",x\n";
     if (i % 500 == 0) input += std::string(40000, 'a') + "\n";
   }
+  // Lines of every length around 64 and 128 bytes, and a CR on either side
+  // of those marks: whole blocks find each line end 128 bytes at a time.
+  for (size_t length = 0; length < 300; ++length)
+    input += std::to_string(rng()) + std::string(length % 150, 'x') + (length % 2 ? "\r\n" : "\n");
   const std::string whole = convert(input);
   for (size_t chunk : {1, 2, 17, 4095, 65536, 300000}) EXPECT_EQ(convert(input, chunk), whole) << chunk;
 }
