@@ -1,10 +1,14 @@
 #include "ipconv/convert.h"
 
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <utility>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "framework/paths.h"
 #include "framework/walk.h"
@@ -30,19 +34,68 @@ std::string shown(const std::u16string& path) {
 
 }  // namespace
 
-uint32_t line_address(const char* text, size_t size) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text);
-  const unsigned char* end = p + size;
-  while (p != end && is_c_space(*p)) ++p;
-  bool negative = false;
-  if (p != end && (*p == '+' || *p == '-')) {
-    negative = *p == '-';
-    ++p;
+namespace {
+
+// Eight bytes as one word, the first byte in the lowest bits.
+uint64_t load_word(const unsigned char* p) {
+  uint64_t word;
+  std::memcpy(&word, p, 8);
+  if constexpr (std::endian::native == std::endian::big) {
+    uint64_t swapped = 0;
+    for (int i = 0; i < 8; ++i) swapped |= ((word >> (8 * i)) & 0xFF) << (8 * (7 - i));
+    word = swapped;
   }
+  return word;
+}
+
+constexpr uint64_t kEachByte = 0x0101010101010101;
+
+// Digit values of eight characters (each byte '0'..'9' made 0..9; other
+// bytes become values of 10 and more) and where the leading digits end:
+// 8 times their count, plus 7.
+struct DigitRun {
+  uint64_t values;
+  unsigned end_bit;
+  unsigned count() const { return end_bit / 8; }
+};
+DigitRun digit_run(uint64_t word) {
+  const uint64_t values = word ^ (kEachByte * '0');
+  // The high bit of a byte is set where its value is 10 or more; no carry
+  // crosses a byte.
+  const uint64_t other = (((values & (kEachByte * 0x7F)) + kEachByte * (0x80 - 10)) | values) &
+                         (kEachByte * 0x80);
+  return {values, other == 0 ? 71u : static_cast<unsigned>(std::countr_zero(other))};
+}
+
+// The number of eight digit values.
+uint64_t eight_digits_value(uint64_t v) {
+  // Pairs of digits, then of pairs, then of quads: each step multiplies
+  // the first of two neighbours and adds the second in one product.
+  v = ((v * (10 * 256 + 1)) >> 8) & 0x00FF00FF00FF00FF;
+  v = ((v * (100 * 65536 + 1)) >> 16) & 0x0000FFFF0000FFFF;
+  return (v * (10000 * (uint64_t{1} << 32) + 1)) >> 32;
+}
+
+// The number of the leading digits (1 to 8) of a run.
+uint64_t digits_value(const DigitRun& run) {
+  // Moved to the top, the digits get leading zeros in front.
+  return eight_digits_value(run.values << (71 - run.end_bit));
+}
+
+constexpr uint64_t kPowersOfTen[9] = {1,      10,      100,      1000,     10000,
+                                      100000, 1000000, 10000000, 100000000};
+
+// Two's complement of the magnitude keeps the low 32 bits right for
+// negative numbers, the most negative one included.
+uint32_t low_bits(uint64_t magnitude, bool negative) {
+  return static_cast<uint32_t>(negative ? ~magnitude + 1 : magnitude);
+}
+
+// The digits from `p` on, after `digits` of them gave `value`.
+[[gnu::noinline]] uint32_t more_digits(const unsigned char* p, const unsigned char* end,
+                                       uint64_t value, int digits, bool negative) {
   // Up to 18 digits cannot leave the 64-bit range; only longer numbers
   // need the clamp, and they take the careful path.
-  uint64_t value = 0;
-  int digits = 0;
   for (; p != end && *p >= '0' && *p <= '9' && digits < 18; ++p, ++digits)
     value = value * 10 + (*p - '0');
   if (p != end && *p >= '0' && *p <= '9') {
@@ -56,57 +109,96 @@ uint32_t line_address(const char* text, size_t size) {
       value = value * 10 + digit;
     }
   }
-  // Two's complement of the magnitude keeps the low 32 bits right for
-  // negative numbers, the most negative one included.
-  if (negative) value = ~value + 1;
-  return static_cast<uint32_t>(value);
+  return low_bits(value, negative);
 }
 
-namespace {
-
-// Text of every byte value, as two hexadecimal digits and as 1 to 3
-// decimal digits: the suffix is then four table look-ups per form.
-struct ByteTexts {
-  char hex[256][2];
-  char dec[256][4];  // digits, then their count in the last byte
-  ByteTexts() {
-    static const char kHex[] = "0123456789ABCDEF";
-    for (unsigned v = 0; v < 256; ++v) {
-      hex[v][0] = kHex[v >> 4];
-      hex[v][1] = kHex[v & 0xF];
-      char* d = dec[v];
-      unsigned n = 0;
-      if (v >= 100) d[n++] = static_cast<char>('0' + v / 100);
-      if (v >= 10) d[n++] = static_cast<char>('0' + v / 10 % 10);
-      d[n++] = static_cast<char>('0' + v % 10);
-      d[3] = static_cast<char>(n);
+// line_address, short enough to be part of the line loop.
+[[gnu::always_inline]] inline uint32_t address_of(const char* text, size_t size) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  const unsigned char* end = p + size;
+  bool negative = false;
+  if (size == 0 || static_cast<unsigned char>(*p - '0') > 9) {  // most lines start with a digit
+    while (p != end && is_c_space(*p)) ++p;
+    if (p != end && (*p == '+' || *p == '-')) {
+      negative = *p == '-';
+      ++p;
     }
   }
-};
-const ByteTexts kByteTexts;
+  // With 16 bytes at hand, the digits are read a word at a time; 16 digits
+  // stay far inside the 64-bit range.
+  if (end - p < 16) return more_digits(p, end, 0, 0, negative);
+  const DigitRun first = digit_run(load_word(p));
+  if (first.count() < 8)
+    return low_bits(first.count() == 0 ? 0 : digits_value(first), negative);
+  const DigitRun second = digit_run(load_word(p + 8));
+  uint64_t value = eight_digits_value(first.values);
+  if (second.count() <= 2) {
+    // Nine or ten digits, the usual address, without waiting for the
+    // products of a second word.
+    const uint64_t ninth = second.values & 0xFF;
+    const uint64_t tenth = (second.values >> 8) & 0xFF;
+    const uint64_t nine = value * 10 + ninth;
+    value = second.count() == 2 ? nine * 10 + tenth : second.count() == 1 ? nine : value;
+    return low_bits(value, negative);
+  }
+  value = value * kPowersOfTen[second.count()] + digits_value(second);
+  if (second.count() < 8) return low_bits(value, negative);
+  return more_digits(p + 16, end, value, 16, negative);
+}
 
 }  // namespace
 
-char* append_suffix(char* out, uint32_t address) {
-  const unsigned char octets[4] = {
-      static_cast<unsigned char>(address >> 24), static_cast<unsigned char>(address >> 16),
-      static_cast<unsigned char>(address >> 8), static_cast<unsigned char>(address)};
-  std::memcpy(out, "|Hex|", 5);
-  out += 5;
-  for (unsigned char octet : octets) {
-    std::memcpy(out, kByteTexts.hex[octet], 2);
-    out += 2;
+uint32_t line_address(const char* text, size_t size) { return address_of(text, size); }
+
+namespace {
+
+// The texts of every byte value: two hexadecimal digits, and the decimal
+// digits with a dot after them ("7.", "42.", "255.") with their length. One
+// entry holds both, so that each octet of the suffix is one look-up.
+struct OctetText {
+  char hex[2];
+  char dotted[4];
+  unsigned char dotted_size;
+  char unused;  // eight bytes an entry make the look-up a plain index
+};
+struct OctetTexts {
+  OctetText of[256];
+  OctetTexts() {
+    static const char kHex[] = "0123456789ABCDEF";
+    for (unsigned v = 0; v < 256; ++v) {
+      OctetText& t = of[v];
+      t.hex[0] = kHex[v >> 4];
+      t.hex[1] = kHex[v & 0xF];
+      unsigned n = 0;
+      if (v >= 100) t.dotted[n++] = static_cast<char>('0' + v / 100);
+      if (v >= 10) t.dotted[n++] = static_cast<char>('0' + v / 10 % 10);
+      t.dotted[n++] = static_cast<char>('0' + v % 10);
+      t.dotted[n++] = '.';
+      for (unsigned i = n; i < 4; ++i) t.dotted[i] = 0;
+      t.dotted_size = static_cast<unsigned char>(n);
+    }
   }
-  std::memcpy(out, "|IP-decimal|", 12);
-  out += 12;
+};
+const OctetTexts kOctetTexts;
+
+[[gnu::always_inline]] inline char* put_suffix(char* out, uint32_t address) {
+  // Whole words are stored and partly overwritten by the next; nothing is
+  // stored past out + 41, inside kSuffixMax.
+  std::memcpy(out, "|Hex|\0\0\0", 8);
+  std::memcpy(out + 13, "|IP-decimal|", 12);
+  char* dotted = out + 25;
   for (int i = 0; i < 4; ++i) {
-    const char* d = kByteTexts.dec[octets[i]];
-    std::memcpy(out, d, 4);  // the copy may take a byte too many; it is overwritten
-    out += d[3];
-    if (i < 3) *out++ = '.';
+    const OctetText& t = kOctetTexts.of[(address >> (24 - 8 * i)) & 0xFF];
+    std::memcpy(out + 5 + 2 * i, t.hex, 2);
+    std::memcpy(dotted, t.dotted, 4);
+    dotted += t.dotted_size;
   }
-  return out;
+  return dotted - 1;  // no dot after the last octet
 }
+
+}  // namespace
+
+char* append_suffix(char* out, uint32_t address) { return put_suffix(out, address); }
 
 namespace {
 
@@ -114,6 +206,12 @@ constexpr size_t kBlock = 1024 * 1024;
 // Output blocks besides the one being filled: written meanwhile, or free.
 constexpr size_t kSpareBlocks = 2;
 static_assert(kSpareBlocks < BlockWriter::kQueueMax);
+// A line of up to kShortLine bytes is copied in a fixed number of 16-byte
+// copies, without a loop whose end depends on the line. The input and piece
+// buffers have that much room after their end; what is copied past the
+// line is overwritten or left past the output length, never written.
+constexpr size_t kShortLine = 128;
+constexpr size_t kCopySlack = kShortLine;
 
 // Reads the input in blocks and writes the converted lines in blocks. The
 // input is seen as text: a CR right before an LF is dropped, and where the
@@ -128,11 +226,12 @@ class LineConverter {
       : source_(source), sink_(sink), options_(options), eol_len_(std::strlen(options.line_end)) {
     input_buffer();
     if (!out_) out_.reset(new char[kBlock]);
-    if (!piece_) piece_.reset(new char[kLinePieceMax + 1]);
+    if (!piece_) piece_.reset(new char[kLinePieceMax + 1 + kCopySlack]);
+    if (eol_len_ <= sizeof eol_) std::memcpy(eol_, options.line_end, eol_len_);
   }
 
   static char* input_buffer() {
-    if (!in_) in_.reset(new char[kBlock]);
+    if (!in_) in_.reset(new char[kBlock + kCopySlack]);
     return in_.get();
   }
 
@@ -189,32 +288,41 @@ class LineConverter {
 
   // Returns true when the input ended inside the block (Ctrl+Z).
   bool convert_block(const char* data, size_t size) {
+    // Where text input ends at Ctrl+Z, the block is only read up to the
+    // first one.
+    bool ended = false;
+    if (options_.ends_at_ctrl_z) {
+      if (const void* ctrl_z = std::memchr(data, 0x1A, size)) {
+        size = static_cast<size_t>(static_cast<const char*>(ctrl_z) - data);
+        ended = true;
+      }
+    }
     size_t pos = 0;
     while (pos < size && !failed_write_) {
-      if (clean()) {
-        const char* nl = static_cast<const char*>(std::memchr(data + pos, '\n', size - pos));
-        if (nl) {
+      // Whole lines as long as the block has them. The first line, which
+      // may begin with a byte-order mark, goes byte by byte.
+      if (clean() && !first_line_) {
+        while (!failed_write_) {
+          if (size - pos >= kShortLine && put_short_line(data, pos)) continue;
+          const char* nl = static_cast<const char*>(std::memchr(data + pos, '\n', size - pos));
+          if (!nl) break;
           const size_t lf = static_cast<size_t>(nl - data);
           size_t end = lf;
           if (end > pos && data[end - 1] == '\r') --end;
-          const bool ctrl_z =
-              options_.ends_at_ctrl_z && std::memchr(data + pos, 0x1A, lf - pos) != nullptr;
-          if (!ctrl_z && end - pos <= kLinePieceMax) {
-            emit(data + pos, end - pos);
-            pos = lf + 1;
-            continue;
-          }
+          if (end - pos > kLinePieceMax) break;
+          put_line(data + pos, end - pos, 0);
+          pos = lf + 1;
         }
+        if (failed_write_) break;
       }
       // Byte by byte until the next line starts cleanly or the block ends.
       while (pos < size) {
         const unsigned char byte = static_cast<unsigned char>(data[pos++]);
-        if (options_.ends_at_ctrl_z && byte == 0x1A) return true;
         feed_raw(byte);
         if (byte == '\n' && clean()) break;
       }
     }
-    return false;
+    return ended;
   }
 
   void feed_raw(unsigned char byte) {
@@ -262,18 +370,73 @@ class LineConverter {
     if (piece_full_ || piece_len_ > 0) emit_piece();
   }
 
-  void emit(const char* text, size_t size) {
-    if (out_len_ + size + kSuffixMax + eol_len_ > kBlock) flush();
-    char* out = out_.get() + out_len_;
-    std::memcpy(out, text, size);
+  // A line that may be the first, with a UTF-8 byte-order mark.
+  [[gnu::noinline]] void emit(const char* text, size_t size) {
     size_t mark = 0;
     if (first_line_) {
       first_line_ = false;
       if (size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) mark = 3;
     }
-    out = append_suffix(out + size, line_address(text + mark, size - mark));
-    std::memcpy(out, options_.line_end, eol_len_);
+    put_line(text, size, mark);
+  }
+
+  // The converted line, its number read after the first `mark` bytes.
+  // `text` lies in the input or piece buffer, which have kCopySlack bytes
+  // to spare after their end.
+  [[gnu::always_inline]] void put_line(const char* text, size_t size, size_t mark) {
+    if (out_len_ + size + kSuffixMax + eol_len_ > kBlock) flush();
+    char* out = out_.get() + out_len_;
+    // The line goes in copies of 16 bytes, which may take bytes past it;
+    // the suffix overwrites them, or the next line does.
+    if (size <= kShortLine && out_len_ + kShortLine <= kBlock) {
+      for (size_t done = 0; done < kShortLine; done += 16) std::memcpy(out + done, text + done, 16);
+    } else {
+      for (size_t done = 0; done < size; done += 16) std::memcpy(out + done, text + done, 16);
+    }
+    end_line(out + size, text + mark, size - mark);
+  }
+
+  // Appends the suffix and line end after the line copied to `out`.
+  [[gnu::always_inline]] void end_line(char* out, const char* number, size_t size) {
+    out = put_suffix(out, address_of(number, size));
+    // A whole word is stored for the line end: the suffix took at most 41
+    // of the kSuffixMax bytes kept free for it.
+    if (eol_len_ <= sizeof eol_)
+      std::memcpy(out, eol_, sizeof eol_);
+    else
+      std::memcpy(out, options_.line_end, eol_len_);
     out_len_ = static_cast<size_t>(out + eol_len_ - out_.get());
+  }
+
+  // The line at `pos`, when it ends within the kShortLine bytes there and
+  // fits the output block: those bytes are copied to the output and looked
+  // through for the line feed in one pass. Returns false, with nothing
+  // done, for the other lines.
+  [[gnu::always_inline]] bool put_short_line(const char* data, size_t& pos) {
+#if defined(__SSE2__)
+    if (out_len_ + kShortLine > kBlock) return false;
+    const char* text = data + pos;
+    char* out = out_.get() + out_len_;
+    const __m128i line_feed = _mm_set1_epi8('\n');
+    uint64_t found[2] = {0, 0};  // bit i: a line feed at text[64 * half + i]
+    for (int i = 0; i < 8; ++i) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 16 * i));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * i), bytes);
+      const auto bits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, line_feed)));
+      found[i / 4] |= uint64_t{bits} << (16 * (i % 4));
+    }
+    if ((found[0] | found[1]) == 0) return false;
+    const size_t lf = found[0] != 0 ? std::countr_zero(found[0]) : 64 + std::countr_zero(found[1]);
+    const size_t size = lf > 0 && text[lf - 1] == '\r' ? lf - 1 : lf;
+    if (out_len_ + size + kSuffixMax + eol_len_ > kBlock) return false;
+    end_line(out + size, text, size);
+    pos += lf + 1;
+    return true;
+#else
+    (void)data;
+    (void)pos;
+    return false;
+#endif
   }
 
   void write_if_paused(size_t got) {
@@ -311,7 +474,8 @@ class LineConverter {
   }
 
   void read_ahead() {
-    if (!in_ahead_) in_ahead_.reset(new (std::nothrow) char[kBlock]);
+    // It takes the place of the input buffer: the same room after its end.
+    if (!in_ahead_) in_ahead_.reset(new (std::nothrow) char[kBlock + kCopySlack]);
     if (!in_ahead_) return;
     reading_ = BlockReader::get();
     if (reading_ != nullptr) reading_->post(source_, in_ahead_.get(), kBlock);
@@ -358,6 +522,7 @@ class LineConverter {
   ByteSink& sink_;
   const ConvertOptions& options_;
   const size_t eol_len_;
+  char eol_[8] = {};  // the line end, when it fits
   // Reused by every file: one allocation for the whole run.
   static inline std::unique_ptr<char[]> in_, out_, piece_;
   static inline std::unique_ptr<char[]> spare_[kSpareBlocks], in_ahead_;

@@ -18,7 +18,8 @@ void convert_file();
 // digits, clamped to 64 bits), low 32 bits.
 uint32_t line_address(const char* text, size_t size);
 // Appends "|Hex|XXXXXXXX|IP-decimal|a.b.c.d" for `address`; returns the
-// end of what was written (at most kSuffixMax bytes).
+// end of the suffix. Bytes after it, up to kSuffixMax from `out`, may be
+// overwritten.
 inline constexpr size_t kSuffixMax = 48;
 char* append_suffix(char* out, uint32_t address);
 

@@ -122,6 +122,17 @@ TEST(LineAddress, AgreesWithTheRuntimeOnRandomAndExtremeNumbers) {
                            "18446744073709551615", "18446744073709551616", "000000000042",
                            "-0", "+0", "2147483648", "-2147483648"})
     lines.push_back(edge);
+  // Every number again with line text after it: from 16 bytes on, the
+  // digits are read eight at a time, and a run of 8 or 16 digits ends a word.
+  const size_t plain = lines.size();
+  for (size_t i = 0; i < plain; ++i) lines.push_back(lines[i] + ",host0085.example.net");
+  for (const char* edge : {"9999999999999999,x", "99999999999999999,x", "1234567812345678",
+                           "12345678123456789", "12345678,12345678", "1,23456789012345678",
+                           "9223372036854775807,x", "9223372036854775808,x",
+                           "-9223372036854775808,x", "-9223372036854775809,x", "+,123456789012345",
+                           "- 123456789012345", "4294967296,000000000", "00000000000000004294967297",
+                           "123456789012345,6789", "1234567,890123456789"})
+    lines.push_back(edge);
   for (const auto& line : lines) ASSERT_EQ(suffix_of(line), expected_suffix(line)) << line;
 }
 
@@ -280,6 +291,10 @@ TEST(ConvertStream, SameOutputWhateverTheBlockSplit) {
     input += i % 3 ? ",host,2026-12-08\r\n" : ",x\n";
     if (i % 500 == 0) input += std::string(40000, 'a') + "\n";
   }
+  // Lines of every length around 64 and 128 bytes, and a CR on either side
+  // of those marks: whole blocks find each line end 128 bytes at a time.
+  for (size_t length = 0; length < 300; ++length)
+    input += std::to_string(rng()) + std::string(length % 150, 'x') + (length % 2 ? "\r\n" : "\n");
   const std::string whole = convert(input);
   for (size_t chunk : {1, 2, 17, 4095, 65536, 300000}) EXPECT_EQ(convert(input, chunk), whole) << chunk;
 }
