@@ -12,7 +12,7 @@
 
 #include "framework/paths.h"
 #include "framework/walk.h"
-#include "ipconv/block_io.h"
+#include "ipconv/block_writer.h"
 #include "platform/platform.h"
 
 std::u16string pg_complete_path;
@@ -217,9 +217,8 @@ constexpr size_t kCopySlack = kShortLine;
 // input is seen as text: a CR right before an LF is dropped, and where the
 // platform's text input ends at Ctrl+Z, so does the input. A line longer
 // than kLinePieceMax characters is converted piece by piece. Past the
-// first output block, the blocks are written and the input is read ahead
-// on threads of their own while the next block is converted; the blocks
-// go round, none is copied.
+// first output block, the blocks are written on a thread of its own while
+// the next block is converted; the blocks go round, none is copied.
 class LineConverter {
  public:
   LineConverter(ByteSource& source, ByteSink& sink, const ConvertOptions& options)
@@ -243,12 +242,10 @@ class LineConverter {
     failed_write_ = false;
     first_line_ = true;
     writer_ = nullptr;
-    reading_ = nullptr;
-    // However the conversion ends, nothing is read or written after it.
+    // However the conversion ends, nothing is written after it.
     struct Drained {
       LineConverter& converter;
       ~Drained() {
-        if (converter.reading_ != nullptr) converter.reading_->drain();
         if (converter.writer_ != nullptr) converter.writer_->drain();
       }
     } drained{*this};
@@ -456,29 +453,11 @@ class LineConverter {
     out_len_ = 0;
   }
 
-  // The next input block, read here or ahead. Once the output is past its
-  // first block and the input fills whole blocks, the block after is read
-  // while this one is converted. `last`: the source knows no more follows,
-  // asked before a read ahead makes it busy again.
+  // The next input block; `last`: the source knows no more follows.
   long long read_block(bool& last) {
-    long long got;
-    if (reading_ != nullptr) {
-      got = std::exchange(reading_, nullptr)->wait();
-      std::swap(in_, in_ahead_);
-    } else {
-      got = source_.read(in_.get(), kBlock);
-    }
+    const long long got = source_.read(in_.get(), kBlock);
     last = source_.exhausted();
-    if (got == static_cast<long long>(kBlock) && !last && writer_ != nullptr) read_ahead();
     return got;
-  }
-
-  void read_ahead() {
-    // It takes the place of the input buffer: the same room after its end.
-    if (!in_ahead_) in_ahead_.reset(new (std::nothrow) char[kBlock + kCopySlack]);
-    if (!in_ahead_) return;
-    reading_ = BlockReader::get();
-    if (reading_ != nullptr) reading_->post(source_, in_ahead_.get(), kBlock);
   }
 
   void write_here() {
@@ -525,10 +504,9 @@ class LineConverter {
   char eol_[8] = {};  // the line end, when it fits
   // Reused by every file: one allocation for the whole run.
   static inline std::unique_ptr<char[]> in_, out_, piece_;
-  static inline std::unique_ptr<char[]> spare_[kSpareBlocks], in_ahead_;
+  static inline std::unique_ptr<char[]> spare_[kSpareBlocks];
   static inline size_t next_spare_ = 0;
   BlockWriter* writer_ = nullptr;   // in use by this output
-  BlockReader* reading_ = nullptr;  // while a block is read ahead
   size_t out_len_ = 0;
   size_t piece_len_ = 0;
   bool piece_full_ = false;

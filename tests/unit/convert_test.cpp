@@ -389,10 +389,9 @@ TEST(ConvertStream, OverlappedWritesStopAtTheFirstFailedBlock) {
 }
 
 TEST(ConvertStream, AReadFailureWaitsForTheWriteUnderWay) {
-  // A read fails while the first output block is being written: the
-  // second read (made here) or the third (read ahead while the second
-  // block is converted). The conversion ends only once the write has, and
-  // a failure of the write is what is reported, as when the two took turns.
+  // The second read fails while the first output block is being written.
+  // The conversion ends only once the write has, and a failure of the
+  // write is what is reported, as when the two took turns.
   struct Shared {
     std::atomic<bool> read_failed{false};
     std::atomic<int> writing{0};
@@ -435,7 +434,8 @@ TEST(ConvertStream, AReadFailureWaitsForTheWriteUnderWay) {
   };
   const size_t block = 1 << 20;
   const auto [input, output] = numbered_lines(3 * block, 1000);
-  for (int fail_at : {1, 2}) {
+  {
+    const int fail_at = 1;
     for (bool write_fails : {false, true}) {
       Shared shared;
       FailingRead source(shared, input, fail_at);

@@ -1,4 +1,4 @@
-#include "ipconv/block_io.h"
+#include "ipconv/block_writer.h"
 
 #include <condition_variable>
 #include <exception>
@@ -126,89 +126,4 @@ void BlockWriter::drain() noexcept {
   State& s = *state_;
   std::unique_lock<std::mutex> lock(s.mutex);
   s.done.wait(lock, [&s] { return s.count == 0; });
-}
-
-struct BlockReader::State {
-  std::mutex mutex;
-  std::condition_variable work;  // a read was posted
-  std::condition_variable done;  // the read is over
-  ByteSource* source = nullptr;
-  char* buffer = nullptr;
-  size_t size = 0;
-  bool posted = false;  // until its outcome is taken
-  bool over = false;
-  long long got = 0;
-  uint32_t error = 0;
-  std::exception_ptr thrown;
-};
-
-BlockReader* BlockReader::get() {
-  static BlockReader* const reader = []() -> BlockReader* {
-    auto* made = new (std::nothrow) BlockReader;
-    if (made != nullptr) made->state_ = new (std::nothrow) State;
-    if (made != nullptr && made->state_ != nullptr &&
-        serve_on_own_thread([made] { made->serve(); }))
-      return made;
-    if (made != nullptr) delete made->state_;
-    delete made;
-    return nullptr;
-  }();
-  return reader;
-}
-
-void BlockReader::serve() {
-  State& s = *state_;
-  std::unique_lock<std::mutex> lock(s.mutex);
-  for (;;) {
-    s.work.wait(lock, [&s] { return s.posted && !s.over; });
-    ByteSource& source = *s.source;
-    char* const buffer = s.buffer;
-    const size_t size = s.size;
-    lock.unlock();
-    long long got = -1;
-    std::exception_ptr thrown;
-    try {
-      got = source.read(buffer, size);
-    } catch (...) {
-      thrown = std::current_exception();
-    }
-    const uint32_t error = got < 0 ? plat::last_error_code() : 0;
-    lock.lock();
-    s.got = got;
-    s.error = error;
-    s.thrown = thrown;
-    s.over = true;
-    s.done.notify_all();
-  }
-}
-
-void BlockReader::post(ByteSource& source, char* buffer, size_t size) {
-  State& s = *state_;
-  {
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.source = &source;
-    s.buffer = buffer;
-    s.size = size;
-    s.posted = true;
-    s.over = false;
-  }
-  s.work.notify_one();
-}
-
-long long BlockReader::wait() {
-  State& s = *state_;
-  std::unique_lock<std::mutex> lock(s.mutex);
-  s.done.wait(lock, [&s] { return s.over; });
-  s.posted = false;
-  if (s.thrown) std::rethrow_exception(std::exchange(s.thrown, nullptr));
-  if (s.got < 0) plat::set_last_error_code(s.error);
-  return s.got;
-}
-
-void BlockReader::drain() noexcept {
-  State& s = *state_;
-  std::unique_lock<std::mutex> lock(s.mutex);
-  s.done.wait(lock, [&s] { return !s.posted || s.over; });
-  s.posted = false;
-  s.thrown = nullptr;
 }

@@ -1,7 +1,7 @@
-// Blocks written and read on threads of their own while the converter
-// works on the next one. One thread of each kind serves the whole run; each
-// is started by the first output larger than a block, so small files never
-// pay for them. The blocks stay the caller's; the threads only borrow them.
+// Blocks written on a thread of their own while the converter works on
+// the next one. One thread serves the whole run; it is started by the
+// first output larger than a block, so small files never pay for it. The
+// blocks stay the caller's; the thread only borrows them.
 #pragma once
 
 #include <cstddef>
@@ -33,30 +33,6 @@ class BlockWriter {
   BlockWriter() = default;
   void serve();
   bool outcome();  // under the lock
-
-  struct State;
-  State* state_ = nullptr;
-};
-
-// Reads the next block of an input while the one before is converted.
-class BlockReader {
- public:
-  // The run's reader, started on first use; nullptr when no thread can be
-  // had (the caller then reads itself).
-  static BlockReader* get();
-
-  // Starts reading into `buffer`; one read at a time.
-  void post(ByteSource& source, char* buffer, size_t size);
-  // The outcome of the read posted, as ByteSource::read gives it; a failed
-  // read's error is then the calling thread's last error. An exception the
-  // read threw is thrown again here.
-  long long wait();
-  // Waits until the read posted, if any, is over, and forgets its outcome.
-  void drain() noexcept;
-
- private:
-  BlockReader() = default;
-  void serve();
 
   struct State;
   State* state_ = nullptr;
