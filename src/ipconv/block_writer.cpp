@@ -2,7 +2,6 @@
 
 #include <condition_variable>
 #include <exception>
-#include <functional>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -28,30 +27,22 @@ struct BlockWriter::State {
   std::exception_ptr thrown;
 };
 
-namespace {
-
-// Starts the thread that serves the one object of a kind until the process
-// ends: neither is ever destroyed, so no exit path has to stop it first.
-bool serve_on_own_thread(std::function<void()> serve) {
-  try {
-    plat::start_thread(std::move(serve)).detach();
-    return true;
-  } catch (const std::system_error&) {
-  } catch (const std::bad_alloc&) {
-  }
-  return false;
-}
-
-}  // namespace
-
+// The writer serves until the process ends: it is never destroyed, so no
+// exit path has to stop its thread first.
 BlockWriter* BlockWriter::get() {
   static BlockWriter* const writer = []() -> BlockWriter* {
     auto* made = new (std::nothrow) BlockWriter;
-    if (made != nullptr) made->state_ = new (std::nothrow) State;
-    if (made != nullptr && made->state_ != nullptr &&
-        serve_on_own_thread([made] { made->serve(); }))
-      return made;
-    if (made != nullptr) delete made->state_;
+    if (made == nullptr) return nullptr;
+    made->state_ = new (std::nothrow) State;
+    if (made->state_ != nullptr) {
+      try {
+        plat::start_thread([made] { made->serve(); }).detach();
+        return made;
+      } catch (const std::system_error&) {
+      } catch (const std::bad_alloc&) {
+      }
+    }
+    delete made->state_;
     delete made;
     return nullptr;
   }();
