@@ -8,6 +8,12 @@
 #include <utility>
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#if defined(__GNUC__)
+// 32-byte steps chosen at run time; the build itself assumes no more than
+// SSE2.
+#define IPCONV_WIDE_VECTORS
+#include <immintrin.h>
+#endif
 #endif
 
 #include "framework/paths.h"
@@ -146,9 +152,33 @@ uint32_t low_bits(uint64_t magnitude, bool negative) {
   return more_digits(p + 16, end, value, 16, negative);
 }
 
+// address_of for a line followed by a line end (not a digit) within the
+// 16 bytes from its start can be read: most numbers need no bounds.
+[[gnu::always_inline]] inline uint32_t address_in_run(const char* text, size_t size) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  if (static_cast<unsigned char>(*p - '0') > 9) return address_of(text, size);
+  // The digits end at the line's end at the latest.
+  const DigitRun first = digit_run(load_word(p));
+  if (first.count() < 8) return static_cast<uint32_t>(digits_value(first));
+  const DigitRun second = digit_run(load_word(p + 8));
+  uint64_t value = eight_digits_value(first.values);
+  if (second.count() <= 2) {
+    const uint64_t ninth = second.values & 0xFF;
+    const uint64_t tenth = (second.values >> 8) & 0xFF;
+    const uint64_t nine = value * 10 + ninth;
+    return static_cast<uint32_t>(second.count() == 2 ? nine * 10 + tenth
+                                 : second.count() == 1 ? nine
+                                                       : value);
+  }
+  value = value * kPowersOfTen[second.count()] + digits_value(second);
+  if (second.count() < 8) return static_cast<uint32_t>(value);
+  return more_digits(p + 16, p + size, value, 16, false);
+}
+
 }  // namespace
 
 uint32_t line_address(const char* text, size_t size) { return address_of(text, size); }
+
 
 namespace {
 
@@ -202,7 +232,21 @@ char* append_suffix(char* out, uint32_t address) { return put_suffix(out, addres
 
 namespace {
 
+#if defined(IPCONV_WIDE_VECTORS)
+bool wide_vectors_here() {
+  __builtin_cpu_init();  // may run before the runtime's own initialisation
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+         __builtin_cpu_supports("bmi2");
+}
+const bool kWideVectorsHere = wide_vectors_here();
+bool g_wide_vectors = kWideVectorsHere;
+#endif
+
+// Output blocks are large, for few writes. Input is read in smaller
+// blocks: one that is converted soon after its read is still in the cache,
+// together with the output lines it becomes.
 constexpr size_t kBlock = 1024 * 1024;
+constexpr size_t kReadBlock = 256 * 1024;
 // Output blocks besides the one being filled: written meanwhile, or free.
 constexpr size_t kSpareBlocks = 2;
 static_assert(kSpareBlocks < BlockWriter::kQueueMax);
@@ -230,7 +274,7 @@ class LineConverter {
   }
 
   static char* input_buffer() {
-    if (!in_) in_.reset(new char[kBlock + kCopySlack]);
+    if (!in_) in_.reset(new char[kReadBlock + kCopySlack]);
     return in_.get();
   }
 
@@ -300,7 +344,8 @@ class LineConverter {
       // may begin with a byte-order mark, goes byte by byte.
       if (clean() && !first_line_) {
         while (!failed_write_) {
-          if (size - pos >= kShortLine && put_short_line(data, pos)) continue;
+          // Most lines go in runs; the line that stops a run goes below.
+          pos = put_short_lines(data, pos, size);
           const char* nl = static_cast<const char*>(std::memchr(data + pos, '\n', size - pos));
           if (!nl) break;
           const size_t lf = static_cast<size_t>(nl - data);
@@ -405,39 +450,114 @@ class LineConverter {
     out_len_ = static_cast<size_t>(out + eol_len_ - out_.get());
   }
 
-  // The line at `pos`, when it ends within the kShortLine bytes there and
-  // fits the output block: those bytes are copied to the output and looked
-  // through for the line feed in one pass. Returns false, with nothing
-  // done, for the other lines.
-  [[gnu::always_inline]] bool put_short_line(const char* data, size_t& pos) {
+  // The lines from `pos` on, as long as each ends within the kShortLine
+  // bytes there and fits the output block with room to spare: those bytes
+  // are copied to the output and looked through for the line feed in one
+  // pass. Returns where the first other line starts.
+  [[gnu::always_inline]] size_t put_short_lines(const char* data, size_t pos, size_t size) {
 #if defined(__SSE2__)
-    if (out_len_ + kShortLine > kBlock) return false;
-    const char* text = data + pos;
-    char* out = out_.get() + out_len_;
-    const __m128i line_feed = _mm_set1_epi8('\n');
-    uint64_t found[2] = {0, 0};  // bit i: a line feed at text[64 * half + i]
-    for (int i = 0; i < 8; ++i) {
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 16 * i));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * i), bytes);
-      const auto bits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, line_feed)));
-      found[i / 4] |= uint64_t{bits} << (16 * (i % 4));
-    }
-    if ((found[0] | found[1]) == 0) return false;
-    const size_t lf = found[0] != 0 ? std::countr_zero(found[0]) : 64 + std::countr_zero(found[1]);
-    const size_t size = lf > 0 && text[lf - 1] == '\r' ? lf - 1 : lf;
-    if (out_len_ + size + kSuffixMax + eol_len_ > kBlock) return false;
-    end_line(out + size, text, size);
-    pos += lf + 1;
-    return true;
+    if (size - pos < kShortLine || eol_len_ > sizeof eol_) return pos;
+    char* const block = out_.get();
+    ShortRun run;
+    run.out = block + out_len_;
+    run.out_last = block + kBlock - (kShortLine + kSuffixMax + sizeof eol_);
+    run.text = data + pos;
+    run.text_last = data + size - kShortLine;
+    std::memcpy(&run.eol, eol_, sizeof run.eol);
+    run.eol_len = eol_len_;
+#if defined(IPCONV_WIDE_VECTORS)
+    if (g_wide_vectors)
+      put_run_avx2(run);
+    else
+#endif
+      put_run_sse2(run);
+    out_len_ = static_cast<size_t>(run.out - block);
+    return static_cast<size_t>(run.text - data);
 #else
     (void)data;
-    (void)pos;
-    return false;
+    (void)size;
+    return pos;
 #endif
   }
 
+#if defined(__SSE2__)
+  // What every line of a run needs, held in locals for the whole run:
+  // stores of line bytes might change members, so each line would read
+  // them again.
+  struct ShortRun {
+    char* out;
+    char* out_last;         // past it, a short line with its suffix may not fit
+    const char* text;
+    const char* text_last;  // the last place with kShortLine bytes to look at
+    uint64_t eol;           // the line end, stored as a whole word
+    size_t eol_len;
+
+    bool more() const { return text <= text_last && out <= out_last; }
+
+    // Ends the line at `text`, copied to `out` already. Bit i of `low` and
+    // `high` is a line feed at text[i] and text[64 + i]. False, with nothing
+    // done, when there is none.
+    [[gnu::always_inline]] bool put(uint64_t low, uint64_t high) {
+      // Without a branch on which half: where the line feed falls varies
+      // from line to line. 128 when there is none.
+      const size_t in_low = std::countr_zero(low);  // 64 without one
+      const size_t lf = in_low + (std::countr_zero(high) & (0 - (in_low >> 6)));
+      if (lf == kShortLine) return false;
+      const size_t line = lf > 0 && text[lf - 1] == '\r' ? lf - 1 : lf;
+      char* const end = put_suffix(out + line, address_in_run(text, line));
+      std::memcpy(end, &eol, sizeof eol);
+      out = end + eol_len;
+      text += lf + 1;
+      return true;
+    }
+  };
+
+  static void put_run_sse2(ShortRun& started) {
+    ShortRun run = started;
+    const __m128i line_feed = _mm_set1_epi8('\n');
+    while (run.more()) {
+      uint64_t found[2] = {0, 0};
+      for (int i = 0; i < 8; ++i) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run.text + 16 * i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(run.out + 16 * i), bytes);
+        const auto bits =
+            static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, line_feed)));
+        found[i / 4] |= uint64_t{bits} << (16 * (i % 4));
+      }
+      if (!run.put(found[0], found[1])) break;
+    }
+    started = run;
+  }
+#endif
+
+#if defined(IPCONV_WIDE_VECTORS)
+  // The same in 32-byte steps, where the processor has them.
+  [[gnu::target("avx2,bmi,bmi2")]] static void put_run_avx2(ShortRun& started) {
+    ShortRun run = started;
+    const __m256i line_feed = _mm256_set1_epi8('\n');
+    while (run.more()) {
+      uint64_t found[2];
+      for (int half = 0; half < 2; ++half) {
+        const char* text = run.text + 64 * half;
+        char* out = run.out + 64 * half;
+        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text));
+        const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + 32));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), low);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), high);
+        const auto low_bits =
+            static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, line_feed)));
+        const auto high_bits =
+            static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high, line_feed)));
+        found[half] = low_bits | uint64_t{high_bits} << 32;
+      }
+      if (!run.put(found[0], found[1])) break;
+    }
+    started = run;
+  }
+#endif
+
   void write_if_paused(size_t got) {
-    if (options_.write_when_input_pauses && got < kBlock && out_len_ > 0) flush();
+    if (options_.write_when_input_pauses && got < kReadBlock && out_len_ > 0) flush();
   }
 
   void flush() {
@@ -455,7 +575,7 @@ class LineConverter {
 
   // The next input block; `last`: the source knows no more follows.
   long long read_block(bool& last) {
-    const long long got = source_.read(in_.get(), kBlock);
+    const long long got = source_.read(in_.get(), kReadBlock);
     last = source_.exhausted();
     return got;
   }
@@ -543,7 +663,7 @@ InputStart read_input_start(ByteSource& source) {
   // A file gives its first block at once; a pipe may give a single byte,
   // too little to tell a UTF-16 mark, so it is asked again for that case.
   do {
-    const long long got = source.read(buffer + start.size, kBlock - start.size);
+    const long long got = source.read(buffer + start.size, kReadBlock - start.size);
     if (got < 0) {
       start.failed = true;
       break;
@@ -565,6 +685,16 @@ convert_result convert_stream(ByteSource& source, ByteSink& sink, const ConvertO
                               const InputStart* start) {
   LineConverter converter(source, sink, options);
   return converter.run(start);
+}
+
+bool use_wide_line_steps(bool wanted) {
+#if defined(IPCONV_WIDE_VECTORS)
+  g_wide_vectors = wanted && kWideVectorsHere;
+  return g_wide_vectors;
+#else
+  (void)wanted;
+  return false;
+#endif
 }
 
 void process_file(const std::u16string* name, const std::u16string& directory) {

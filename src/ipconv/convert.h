@@ -23,6 +23,12 @@ uint32_t line_address(const char* text, size_t size);
 inline constexpr size_t kSuffixMax = 48;
 char* append_suffix(char* out, uint32_t address);
 
+// Whole lines are looked through 32 bytes at a time where the processor
+// can, else 16 bytes at a time. Both give the same output; tests run each:
+// false turns the wider steps off, true turns them back on where the
+// processor has them. Returns whether they are in use.
+bool use_wide_line_steps(bool wanted);
+
 // The line conversion over any byte source and sink (files in the run,
 // memory in tests).
 struct ByteSource {

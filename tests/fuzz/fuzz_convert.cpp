@@ -124,6 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   LimitedSink sink;
   if (flags & 0x40) sink.limit = static_cast<size_t>(data[3]) << 8 | data[4];
   const ConvertOptions options{(flags & 1) != 0, (flags & 2) ? "\r\n" : "\n"};
+  use_wide_line_steps((flags & 0x20) == 0);
 
   const convert_result result = convert_stream(source, sink, options);
   const std::string expected = plain_conversion(content, options.ends_at_ctrl_z, options.line_end);

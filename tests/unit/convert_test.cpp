@@ -293,10 +293,22 @@ TEST(ConvertStream, SameOutputWhateverTheBlockSplit) {
   }
   // Lines of every length around 64 and 128 bytes, and a CR on either side
   // of those marks: whole blocks find each line end 128 bytes at a time.
-  for (size_t length = 0; length < 300; ++length)
+  // Some are followed by a short line, whose end is then in the same bytes,
+  // or by a number of up to 24 digits.
+  for (size_t length = 0; length < 300; ++length) {
     input += std::to_string(rng()) + std::string(length % 150, 'x') + (length % 2 ? "\r\n" : "\n");
-  const std::string whole = convert(input);
-  for (size_t chunk : {1, 2, 17, 4095, 65536, 300000}) EXPECT_EQ(convert(input, chunk), whole) << chunk;
+    if (length % 3 == 0) input += "7,x\n";
+    if (length < 25) input += std::string(length, '9') + (length % 2 ? "\n" : ",x\n");
+  }
+  // One byte a read, no line is whole in a block: every line takes the
+  // byte path. Either width of the whole-line steps gives the same.
+  const std::string whole = convert(input, 1);
+  for (bool wide : {true, false}) {
+    SCOPED_TRACE(use_wide_line_steps(wide) ? "32-byte steps" : "16-byte steps");
+    for (size_t chunk : {2, 17, 4095, 65536, 300000, 1 << 20})
+      EXPECT_EQ(convert(input, chunk), whole) << chunk;
+  }
+  use_wide_line_steps(true);
 }
 
 TEST(ConvertStream, ReportsReadAndWriteFailures) {
@@ -389,17 +401,18 @@ TEST(ConvertStream, OverlappedWritesStopAtTheFirstFailedBlock) {
 }
 
 TEST(ConvertStream, AReadFailureWaitsForTheWriteUnderWay) {
-  // The second read fails while the first output block is being written.
-  // The conversion ends only once the write has, and a failure of the
-  // write is what is reported, as when the two took turns.
+  // The first read after a block of input fails while the first output
+  // block is being written. The conversion ends only once the write has,
+  // and a failure of the write is what is reported, as when the two took
+  // turns.
   struct Shared {
     std::atomic<bool> read_failed{false};
     std::atomic<int> writing{0};
   };
   struct FailingRead : ByteSource {
-    FailingRead(Shared& s, std::string text, int n) : shared(s), data(std::move(text)), fail_at(n) {}
+    FailingRead(Shared& s, std::string text, size_t n) : shared(s), data(std::move(text)), fail_at(n) {}
     long long read(char* buffer, size_t size) override {
-      if (reads++ == fail_at) {
+      if (pos >= fail_at) {
         plat::set_last_error_code(5);
         shared.read_failed = true;
         return -1;
@@ -411,8 +424,7 @@ TEST(ConvertStream, AReadFailureWaitsForTheWriteUnderWay) {
     }
     Shared& shared;
     std::string data;
-    int fail_at;
-    int reads = 0;
+    size_t fail_at;  // bytes given before the failing read
     size_t pos = 0;
   };
   struct SlowSink : ByteSink {
@@ -438,7 +450,7 @@ TEST(ConvertStream, AReadFailureWaitsForTheWriteUnderWay) {
     const int fail_at = 1;
     for (bool write_fails : {false, true}) {
       Shared shared;
-      FailingRead source(shared, input, fail_at);
+      FailingRead source(shared, input, fail_at * block);
       SlowSink sink(shared, write_fails);
       const convert_result result = convert_stream(source, sink, {false, "\n"});
       EXPECT_EQ(shared.writing.load(), 0);
