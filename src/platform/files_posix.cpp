@@ -399,8 +399,8 @@ bool commit_output(PendingOutput& output) {
     }
     // The target exists: a temporary name first, then one rename over it.
     std::string name;
-    if (!make_temp_name(target, [fd](const char* n) { return link_fd(fd, {AT_FDCWD, n}); },
-                        name))
+    if (!make_temp_name(
+            target, [fd](const char* n) { return link_fd(fd, at_path(n)); }, name))
       return fail();
     output.temp_path = from_native(name);
     output.vanishes = false;
@@ -408,7 +408,9 @@ bool commit_output(PendingOutput& output) {
   } else if (!output.file.close()) {
     return fail();
   }
-  if (rename(to_native(output.temp_path).c_str(), target.c_str()) != 0) {
+  const std::string temp = to_native(output.temp_path);
+  const AtPath from = at_path(temp), to = at_path(target);
+  if (renameat(from.dir, from.name, to.dir, to.name) != 0) {
     remember_error();
     return fail();
   }
