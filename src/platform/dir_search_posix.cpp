@@ -347,6 +347,9 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
   }
   bool listed = false;
   if (plain && look_up(fd, native_dir, pattern, details, first, listed)) {
+    // The directory just opened is the one later calls on this name go to,
+    // whatever stood at its path when it was listed.
+    remember_listed_dir(native_dir, fd);
     ::close(fd);
     return listed;
   }
