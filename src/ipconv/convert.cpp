@@ -202,7 +202,7 @@ char* append_suffix(char* out, uint32_t address) { return put_suffix(out, addres
 
 namespace {
 
-constexpr size_t kBlock = 1024 * 1024;
+constexpr size_t kBlock = kConvertBlock;
 // Output blocks besides the one being filled: written meanwhile, or free.
 constexpr size_t kSpareBlocks = 2;
 static_assert(kSpareBlocks < BlockWriter::kQueueMax);

@@ -318,7 +318,7 @@ TEST(ConvertStream, ReportsReadAndWriteFailures) {
   // The first write fails inside a long line that began in the block
   // before, with the output block nearly full: the pieces still converted
   // from the rest of the block must stay within the output block.
-  const size_t block = 1 << 20;
+  const size_t block = kConvertBlock;
   const size_t piece_start = block - kLinePieceMax + 1;
   std::string lines;
   while (lines.size() + 30001 < piece_start) lines += std::string(30000, 'x') + "\n";
@@ -367,7 +367,7 @@ TEST(ConvertStream, OverlappedWritesStopAtTheFirstFailedBlock) {
     int writes = 0;
     std::string text;
   };
-  const size_t block = 1 << 20;
+  const size_t block = kConvertBlock;
   const auto [input, output] = numbered_lines(16 * block, 40);
   for (int fail_at : {0, 1, 2, 4}) {
     ChunkSource source(input, block);
@@ -432,7 +432,7 @@ TEST(ConvertStream, AReadFailureWaitsForTheWriteUnderWay) {
     bool overlapped = false;
     std::string text;
   };
-  const size_t block = 1 << 20;
+  const size_t block = kConvertBlock;
   const auto [input, output] = numbered_lines(3 * block, 1000);
   {
     const int fail_at = 1;
