@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Prints ipconv's speed and memory figures on this machine:
 #   conversion of 4 million lines against the cat of its output (into a
-#   fresh output, and over an existing one) and against mawk,
+#   fresh output, and over an existing one) and against mawk, user time a line,
 #   20,000 small files converted (files per second, system calls per file),
 #   peak memory on a 1 GiB input, and the walk against find.
 # Usage: bench/run.sh [work-dir]   (needs about 4 GiB of free disk)
@@ -73,6 +73,12 @@ read -r fi fc fr <<< "$(ratio_runs fresh)"
 read -r ei ec er <<< "$(ratio_runs existing)"
 rm -f "$copy"
 
+# User time a line: the conversion's own work, apart from the kernel's
+# copies, as the kernel accounts it (sampled at its clock tick, hence many
+# runs).
+lines=$(wc -l < "$input")
+read -r user_s sys_s <<< "$(python3 "$top/bench/user_time.py" 21 "$output" "$ipconv" "$input")"
+
 t_mawk=$(seconds mawk -F, '{ n = $1 % 4294967296; if (n < 0) n += 4294967296;
   a = int(n / 16777216); b = int(n / 65536) % 256; c = int(n / 256) % 256; d = n % 256;
   printf "%s|Hex|%02X%02X%02X%02X|IP-decimal|%d.%d.%d.%d\n", $0, a, b, c, d, a, b, c, d > "'"$work"'/mawk.IP" }' "$input")
@@ -80,11 +86,13 @@ rm -f "$work/mawk.IP"
 
 echo "conversion of 4,000,000 lines ($((size / 1048576)) MiB in, $((out_size / 1048576)) MiB out), medians of $pairs alternating pairs:"
 awk -v fi="$fi" -v fc="$fc" -v fr="$fr" -v ei="$ei" -v ec="$ec" -v er="$er" -v m="$t_mawk" \
-    -v s="$size" 'BEGIN {
+    -v s="$size" -v u="$user_s" -v y="$sys_s" -v n="$lines" 'BEGIN {
   printf "  fresh output:    ipconv %6.3f s  cat %6.3f s  ipconv / cat %.2f (median of ratios)\n", fi, fc, fr
   printf "  existing output: ipconv %6.3f s  cat %6.3f s  ipconv / cat %.2f (median of ratios)\n", ei, ec, er
   printf "  ipconv %.1f MB/s of input; mawk %.2f s (best of 3; ipconv is %.1f times faster)\n",
-         s / 1e6 / fi, m, m / fi }'
+         s / 1e6 / fi, m, m / fi
+  printf "  user time %.1f ns a line, system time %.3f s (medians of 21 runs, fresh output)\n",
+         u * 1e9 / n, y }'
 
 # ---- Many small files ------------------------------------------------------
 # On the work directory's file system, and on tmpfs (/dev/shm) when there

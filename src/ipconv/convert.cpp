@@ -242,11 +242,7 @@ const bool kWideVectorsHere = wide_vectors_here();
 bool g_wide_vectors = kWideVectorsHere;
 #endif
 
-// Output blocks are large, for few writes. Input is read in smaller
-// blocks: one that is converted soon after its read is still in the cache,
-// together with the output lines it becomes.
-constexpr size_t kBlock = 1024 * 1024;
-constexpr size_t kReadBlock = 256 * 1024;
+constexpr size_t kBlock = kConvertBlock;
 // Output blocks besides the one being filled: written meanwhile, or free.
 constexpr size_t kSpareBlocks = 2;
 static_assert(kSpareBlocks < BlockWriter::kQueueMax);
@@ -274,7 +270,7 @@ class LineConverter {
   }
 
   static char* input_buffer() {
-    if (!in_) in_.reset(new char[kReadBlock + kCopySlack]);
+    if (!in_) in_.reset(new char[kBlock + kCopySlack]);
     return in_.get();
   }
 
@@ -557,7 +553,7 @@ class LineConverter {
 #endif
 
   void write_if_paused(size_t got) {
-    if (options_.write_when_input_pauses && got < kReadBlock && out_len_ > 0) flush();
+    if (options_.write_when_input_pauses && got < kBlock && out_len_ > 0) flush();
   }
 
   void flush() {
@@ -575,7 +571,7 @@ class LineConverter {
 
   // The next input block; `last`: the source knows no more follows.
   long long read_block(bool& last) {
-    const long long got = source_.read(in_.get(), kReadBlock);
+    const long long got = source_.read(in_.get(), kBlock);
     last = source_.exhausted();
     return got;
   }
@@ -663,7 +659,7 @@ InputStart read_input_start(ByteSource& source) {
   // A file gives its first block at once; a pipe may give a single byte,
   // too little to tell a UTF-16 mark, so it is asked again for that case.
   do {
-    const long long got = source.read(buffer + start.size, kReadBlock - start.size);
+    const long long got = source.read(buffer + start.size, kBlock - start.size);
     if (got < 0) {
       start.failed = true;
       break;

@@ -30,7 +30,10 @@ char* append_suffix(char* out, uint32_t address);
 bool use_wide_line_steps(bool wanted);
 
 // The line conversion over any byte source and sink (files in the run,
-// memory in tests).
+// memory in tests). Input is read and output written in blocks of
+// kConvertBlock bytes: small enough that a block read, the block converted
+// from it and the kernel's copies of both stay in a core's cache.
+inline constexpr size_t kConvertBlock = 256 * 1024;
 struct ByteSource {
   virtual ~ByteSource() = default;
   virtual long long read(char* buffer, size_t size) = 0;  // 0 end, -1 error

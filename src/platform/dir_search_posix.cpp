@@ -296,8 +296,9 @@ bool look_up(int fd, const std::string& native_dir, const std::u16string& name, 
 bool quick_look_up(const std::string& native_dir, const std::u16string& name, FindData& first) {
   std::string path = native_dir == "." ? std::string() : native_dir;
   path += to_native(name);
+  const AtPath at = at_path(path);
   struct stat st;
-  if (fstatat(AT_FDCWD, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (fstatat(at.dir, at.name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
   const bool file = S_ISREG(st.st_mode);
   if (!file && !S_ISDIR(st.st_mode)) return false;
   first = FindData();
@@ -341,11 +342,14 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
     return true;
   const int fd = open_listable(native_dir, unreadable_);
   if (fd < 0) {
-    g_looked_up.listed_dir.clear();
+    remember_listed_dir(std::string(), -1);
     return false;
   }
   bool listed = false;
   if (plain && look_up(fd, native_dir, pattern, details, first, listed)) {
+    // The directory just opened is the one later calls on this name go to,
+    // whatever stood at its path when it was listed.
+    remember_listed_dir(native_dir, fd);
     ::close(fd);
     return listed;
   }
@@ -436,8 +440,8 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
       details_.push_back(Details{described.size, described.creation, described.last_access,
                                  described.last_write});
   }
+  remember_listed_dir(native_dir, fd);
   closedir(d);
-  g_looked_up.listed_dir = native_dir;
   const bool dropped = kept < found_.size();
   found_.resize(kept);
   // Entries whose type only a query could tell turned out to be files:

@@ -65,9 +65,31 @@ bool File::close() {
 
 LookedUp g_looked_up;
 
+void remember_listed_dir(const std::string& dir, int fd) {
+  if (g_looked_up.dir_fd >= 0) ::close(g_looked_up.dir_fd);
+  // Without a descriptor of its own, calls take the whole path as before.
+  g_looked_up.dir_fd = fd < 0 ? -1 : fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  if (fd < 0)
+    g_looked_up.listed_dir.clear();
+  else
+    g_looked_up.listed_dir = dir;
+}
+
+AtPath at_path(const std::string& path) {
+  const LookedUp& listed = g_looked_up;
+  const size_t dir_size = listed.listed_dir.size();
+  // "." is where relative names are looked up anyway.
+  if (listed.dir_fd >= 0 && listed.listed_dir != "." && path.size() > dir_size &&
+      path.compare(0, dir_size, listed.listed_dir) == 0 &&
+      path.find('/', dir_size) == std::string::npos)
+    return {listed.dir_fd, path.c_str() + dir_size};
+  return {AT_FDCWD, path.c_str()};
+}
+
 bool open_read(const std::u16string& path, File& file) {
   file.close();
   const std::string native = to_native(path);
+  const AtPath at = at_path(native);
   // Non-blocking so that a FIFO cannot hold the open; only regular files
   // are read, and their reads ignore the flag, so it stays.
   constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
@@ -76,7 +98,7 @@ bool open_read(const std::u16string& path, File& file) {
   // other than a file there now fails its open or its first read.
   if (!g_looked_up.file.empty() && native == g_looked_up.file) {
     g_looked_up.file.clear();
-    const int fd = open(native.c_str(), kFlags | O_NOFOLLOW);
+    const int fd = openat(at.dir, at.name, kFlags | O_NOFOLLOW);
     if (fd >= 0) {
       file.handle_ = fd;
       file.expected_size_ = g_looked_up.size;
@@ -87,7 +109,7 @@ bool open_read(const std::u16string& path, File& file) {
       return false;
     }
   }
-  int fd = open(native.c_str(), kFlags);
+  int fd = openat(at.dir, at.name, kFlags);
   if (fd < 0) {
     remember_error();
     return false;
@@ -220,8 +242,18 @@ bool close_may_report(int fd, const std::string& target) {
   return g_close_reports;
 }
 
-int link_fd(int fd, const char* name) {
-  return linkat(AT_FDCWD, fd_path(fd).c_str(), AT_FDCWD, name, AT_SYMLINK_FOLLOW);
+// Gives the nameless file `fd` a name. Newer kernels let the opener link
+// it through its descriptor; older ones ask for a privilege there
+// (ENOENT), and /proc serves from then on.
+int link_fd(int fd, AtPath at) {
+  static bool through_proc = false;
+  if (!through_proc) {
+    if (linkat(fd, "", at.dir, at.name, AT_EMPTY_PATH) == 0) return 0;
+    if (errno != ENOENT && errno != EPERM && errno != EINVAL) return -1;
+  }
+  if (linkat(AT_FDCWD, fd_path(fd).c_str(), at.dir, at.name, AT_SYMLINK_FOLLOW) != 0) return -1;
+  through_proc = true;
+  return 0;
 }
 
 // What the existing target allows: replacing a file keeps its permissions;
@@ -230,11 +262,12 @@ int link_fd(int fd, const char* name) {
 // one query.
 begin_result check_target(const std::string& target, const File* source,
                           PendingOutput& output) {
+  const AtPath at = at_path(target);
   struct stat st;
-  if (lstat(target.c_str(), &st) != 0) return begin_result::ok;
+  if (fstatat(at.dir, at.name, &st, AT_SYMLINK_NOFOLLOW) != 0) return begin_result::ok;
   if (source != nullptr && source->is_open()) {
     struct stat object = st, own;
-    if ((!S_ISLNK(st.st_mode) || stat(target.c_str(), &object) == 0) &&
+    if ((!S_ISLNK(st.st_mode) || fstatat(at.dir, at.name, &object, 0) == 0) &&
         fstat(static_cast<int>(source->handle_), &own) == 0 && object.st_dev == own.st_dev &&
         object.st_ino == own.st_ino)
       return begin_result::same_file;
@@ -297,11 +330,18 @@ begin_result begin_output(const std::u16string& target, PendingOutput& output,
   const begin_result allowed = point_at_target(target, source, output, native);
   if (allowed != begin_result::ok) return allowed;
   if (nameless_files_usable()) {
-    const size_t slash = native.rfind('/');
-    const std::string dir = slash == std::string::npos ? std::string(".")
-                            : slash == 0               ? std::string("/")
-                                                       : native.substr(0, slash);
-    const int fd = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    constexpr int kFlags = O_TMPFILE | O_WRONLY | O_CLOEXEC;
+    const AtPath at = at_path(native);
+    int fd;
+    if (at.dir != AT_FDCWD) {
+      fd = openat(at.dir, ".", kFlags, 0666);
+    } else {
+      const size_t slash = native.rfind('/');
+      const std::string dir = slash == std::string::npos ? std::string(".")
+                              : slash == 0               ? std::string("/")
+                                                         : native.substr(0, slash);
+      fd = open(dir.c_str(), kFlags, 0666);
+    }
     if (fd >= 0) {
       output.file.handle_ = fd;
       output.vanishes = true;
@@ -347,7 +387,7 @@ bool commit_output(PendingOutput& output) {
       // The link itself tells whether the target is there: it never
       // replaces anything, so a target that came meanwhile (or a link at
       // its name) is replaced by the rename below.
-      if (link_fd(fd, target.c_str()) == 0) {
+      if (link_fd(fd, at_path(target)) == 0) {
         output.file.close();
         output.vanishes = false;
         return true;
@@ -359,7 +399,8 @@ bool commit_output(PendingOutput& output) {
     }
     // The target exists: a temporary name first, then one rename over it.
     std::string name;
-    if (!make_temp_name(target, [fd](const char* n) { return link_fd(fd, n); }, name))
+    if (!make_temp_name(
+            target, [fd](const char* n) { return link_fd(fd, at_path(n)); }, name))
       return fail();
     output.temp_path = from_native(name);
     output.vanishes = false;
@@ -367,7 +408,9 @@ bool commit_output(PendingOutput& output) {
   } else if (!output.file.close()) {
     return fail();
   }
-  if (rename(to_native(output.temp_path).c_str(), target.c_str()) != 0) {
+  const std::string temp = to_native(output.temp_path);
+  const AtPath from = at_path(temp), to = at_path(target);
+  if (renameat(from.dir, from.name, to.dir, to.name) != 0) {
     remember_error();
     return fail();
   }
@@ -378,6 +421,7 @@ bool commit_output(PendingOutput& output) {
 }
 
 void reset_files_state() {
+  remember_listed_dir(std::string(), -1);
   g_looked_up = LookedUp();
   g_close_checked = false;
   g_close_checked_dir.clear();

@@ -53,14 +53,30 @@ extern volatile sig_atomic_t g_temp_named;
 
 // What the directory listing learnt that the files may use without asking
 // the system again: the last directory listed in full (readable and
-// searchable), and the regular file (no link) a plain-name lookup in it
-// found last, with its size. Each open_read of that path uses it once.
+// searchable), kept open, and the regular file (no link) a plain-name
+// lookup in it found last, with its size. Each open_read of that path uses
+// it once.
 struct LookedUp {
   std::string listed_dir;  // as given to the listing, ending in '/' or "."
+  int dir_fd = -1;         // listed_dir as it was listed; -1: none
   std::string file;        // empty: none
   uint64_t size = 0;
 };
 extern LookedUp g_looked_up;
+
+// Makes `dir` (open as `fd`, which stays the caller's) the directory listed
+// last, or, with fd -1, forgets it.
+void remember_listed_dir(const std::string& dir, int fd);
+
+// A path as the *at calls take it. A name right inside the directory listed
+// last is taken relative to its descriptor: the kernel then looks up one
+// name instead of walking the whole path, for every call on every file of
+// a walk.
+struct AtPath {
+  int dir;
+  const char* name;
+};
+AtPath at_path(const std::string& path);
 
 // Forgets what the files of the platform remember between calls.
 void reset_files_state();

@@ -1,6 +1,7 @@
 // The UTF-8/UTF-16 codec of utf.h; nothing in it depends on the system.
 #include "platform/utf.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace plat {
@@ -52,6 +53,19 @@ void append_utf8(std::string& out, std::u16string_view text, bool escaped_bytes,
                  size_t max_bytes) {
   const size_t n = text.size();
   for (size_t i = 0; i < n; ++i) {
+    // Runs of ASCII, most of every path, go over at once.
+    size_t ascii = i;
+    while (ascii < n && text[ascii] < 0x80) ++ascii;
+    if (ascii > i) {
+      const size_t room = out.size() < max_bytes ? max_bytes - out.size() : 0;
+      const size_t take = std::min(ascii - i, room);
+      const size_t at = out.size();
+      out.resize(at + take);
+      for (size_t k = 0; k < take; ++k) out[at + k] = static_cast<char>(text[i + k]);
+      if (take < ascii - i) return;
+      i = ascii - 1;
+      continue;
+    }
     uint32_t cp = text[i];
     size_t units = 1;
     char bytes[4];

@@ -330,7 +330,7 @@ TEST(ConvertStream, ReportsReadAndWriteFailures) {
   // The first write fails inside a long line that began in the block
   // before, with the output block nearly full: the pieces still converted
   // from the rest of the block must stay within the output block.
-  const size_t block = 1 << 20;
+  const size_t block = kConvertBlock;
   const size_t piece_start = block - kLinePieceMax + 1;
   std::string lines;
   while (lines.size() + 30001 < piece_start) lines += std::string(30000, 'x') + "\n";
@@ -379,7 +379,7 @@ TEST(ConvertStream, OverlappedWritesStopAtTheFirstFailedBlock) {
     int writes = 0;
     std::string text;
   };
-  const size_t block = 1 << 20;
+  const size_t block = kConvertBlock;
   const auto [input, output] = numbered_lines(16 * block, 40);
   for (int fail_at : {0, 1, 2, 4}) {
     ChunkSource source(input, block);
@@ -401,18 +401,17 @@ TEST(ConvertStream, OverlappedWritesStopAtTheFirstFailedBlock) {
 }
 
 TEST(ConvertStream, AReadFailureWaitsForTheWriteUnderWay) {
-  // The first read after a block of input fails while the first output
-  // block is being written. The conversion ends only once the write has,
-  // and a failure of the write is what is reported, as when the two took
-  // turns.
+  // The second read fails while the first output block is being written.
+  // The conversion ends only once the write has, and a failure of the
+  // write is what is reported, as when the two took turns.
   struct Shared {
     std::atomic<bool> read_failed{false};
     std::atomic<int> writing{0};
   };
   struct FailingRead : ByteSource {
-    FailingRead(Shared& s, std::string text, size_t n) : shared(s), data(std::move(text)), fail_at(n) {}
+    FailingRead(Shared& s, std::string text, int n) : shared(s), data(std::move(text)), fail_at(n) {}
     long long read(char* buffer, size_t size) override {
-      if (pos >= fail_at) {
+      if (reads++ == fail_at) {
         plat::set_last_error_code(5);
         shared.read_failed = true;
         return -1;
@@ -424,7 +423,8 @@ TEST(ConvertStream, AReadFailureWaitsForTheWriteUnderWay) {
     }
     Shared& shared;
     std::string data;
-    size_t fail_at;  // bytes given before the failing read
+    int fail_at;
+    int reads = 0;
     size_t pos = 0;
   };
   struct SlowSink : ByteSink {
@@ -444,13 +444,13 @@ TEST(ConvertStream, AReadFailureWaitsForTheWriteUnderWay) {
     bool overlapped = false;
     std::string text;
   };
-  const size_t block = 1 << 20;
+  const size_t block = kConvertBlock;
   const auto [input, output] = numbered_lines(3 * block, 1000);
   {
     const int fail_at = 1;
     for (bool write_fails : {false, true}) {
       Shared shared;
-      FailingRead source(shared, input, fail_at * block);
+      FailingRead source(shared, input, fail_at);
       SlowSink sink(shared, write_fails);
       const convert_result result = convert_stream(source, sink, {false, "\n"});
       EXPECT_EQ(shared.writing.load(), 0);

@@ -231,6 +231,24 @@ TEST_F(PlatformPosixTest, PlainNameIsFoundAlsoInAnotherCase) {
   char text[16];
   EXPECT_EQ(swapped.read(text, sizeof text), 5);
   EXPECT_TRUE(swapped.at_end());
+
+  // A directory removed and made again since its listing: its names are
+  // looked up, read and written in the one there now.
+  fs::create_directory(tmp.path() / "Again");
+  tmp.write("Again/a.txt", "old");
+  ASSERT_FALSE(names("Again/*", false).empty());
+  fs::remove_all(tmp.path() / "Again");
+  fs::create_directory(tmp.path() / "Again");
+  tmp.write("Again/a.txt", "new!");
+  ASSERT_TRUE(find("Again/a.txt", false));
+  plat::File again;
+  ASSERT_TRUE(plat::open_read(in_tmp("Again/a.txt"), again));
+  EXPECT_EQ(again.read(text, sizeof text), 4);
+  plat::PendingOutput output;
+  ASSERT_EQ(plat::begin_output(in_tmp("Again/a.IP"), output), plat::begin_result::ok);
+  ASSERT_TRUE(output.file.write_all("out", 3));
+  ASSERT_TRUE(plat::commit_output(output));
+  EXPECT_EQ(test::read_file(tmp.path() / "Again/a.IP"), "out");
 }
 
 TEST_F(PlatformPosixTest, SpecialFilesAreSkippedAndLinksShowTheirTarget) {
