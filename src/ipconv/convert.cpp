@@ -178,6 +178,40 @@ uint32_t low_bits(uint64_t magnitude, bool negative) {
   return more_digits(p + 16, p + size, value, 16, false);
 }
 
+#if defined(IPCONV_WIDE_VECTORS)
+// Where a line's first 16 bytes are at hand in a register, its digits are
+// read from there in a few steps, whatever their count, without a branch
+// on it: 9 and 10 digits are both common, and the word steps above tell
+// them apart by a branch that fails one line in five.
+//
+// Byte i of kAlignDigits + n is the place, among n digits, of the digit
+// that goes to byte i when they are moved to the last bytes of 16; 0x80
+// makes a zero.
+alignas(32) constexpr unsigned char kAlignDigits[32] = {
+    0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
+    0,    1,    2,    3,    4,    5,    6,    7,    8,    9,    10,   11,   12,   13,   14,   15};
+
+[[gnu::target("avx2,bmi,bmi2"), gnu::always_inline]] inline uint32_t address_in_head(
+    __m128i head, const char* text, size_t size) {
+  const __m128i values = _mm_sub_epi8(head, _mm_set1_epi8('0'));
+  const __m128i nine = _mm_set1_epi8(9);
+  const auto digits = static_cast<unsigned>(
+      _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(values, nine), nine)));
+  const unsigned count = _tzcnt_u32(~digits);
+  // No digit first (a sign, a space) or 16 and more of them.
+  if (count - 1 >= 15) return address_in_run(text, size);
+  const __m128i aligned = _mm_shuffle_epi8(
+      values, _mm_loadu_si128(reinterpret_cast<const __m128i*>(kAlignDigits + count)));
+  // Pairs of digits, then fours, then eights, as 10 * first + second.
+  const __m128i pairs = _mm_maddubs_epi16(aligned, _mm_set1_epi16(0x010A));
+  const __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00010064));
+  const __m128i eights = _mm_madd_epi16(_mm_packs_epi32(fours, fours), _mm_set1_epi32(0x00012710));
+  const auto both = static_cast<uint64_t>(_mm_cvtsi128_si64(eights));
+  // Only the low 32 bits are kept, so 32-bit products do.
+  return static_cast<uint32_t>(both) * 100000000u + static_cast<uint32_t>(both >> 32);
+}
+#endif
+
 }  // namespace
 
 uint32_t line_address(const char* text, size_t size) { return address_of(text, size); }
@@ -493,20 +527,35 @@ class LineConverter {
 
     bool more() const { return text <= text_last && out <= out_last; }
 
-    // Ends the line at `text`, copied to `out` already. Bit i of `low` and
-    // `high` is a line feed at text[i] and text[64 + i]. False, with nothing
-    // done, when there is none.
-    [[gnu::always_inline]] bool put(uint64_t low, uint64_t high) {
+    // Where the first line feed is, from bit i of `low` and `high` for one
+    // at text[i] and text[64 + i]: kShortLine when there is none.
+    [[gnu::always_inline]] static size_t line_feed(uint64_t low, uint64_t high) {
       // Without a branch on which half: where the line feed falls varies
-      // from line to line. 128 when there is none.
+      // from line to line.
       const size_t in_low = std::countr_zero(low);  // 64 without one
-      const size_t lf = in_low + (std::countr_zero(high) & (0 - (in_low >> 6)));
-      if (lf == kShortLine) return false;
-      const size_t line = lf > 0 && text[lf - 1] == '\r' ? lf - 1 : lf;
-      char* const end = put_suffix(out + line, address_in_run(text, line));
+      return in_low + (std::countr_zero(high) & (0 - (in_low >> 6)));
+    }
+
+    // The size of the line ended by the line feed at text[lf].
+    [[gnu::always_inline]] size_t line_size(size_t lf) const {
+      return lf > 0 && text[lf - 1] == '\r' ? lf - 1 : lf;
+    }
+
+    // Ends that line, copied to `out` already with its suffix up to `end`,
+    // and goes to the next.
+    [[gnu::always_inline]] void end_line(size_t lf, char* end) {
       std::memcpy(end, &eol, sizeof eol);
       out = end + eol_len;
       text += lf + 1;
+    }
+
+    // The line whose line feeds are marked in `low` and `high`; false,
+    // with nothing done, when there is none.
+    [[gnu::always_inline]] bool put(uint64_t low, uint64_t high) {
+      const size_t lf = line_feed(low, high);
+      if (lf == kShortLine) return false;
+      const size_t line = line_size(lf);
+      end_line(lf, put_suffix(out + line, address_in_run(text, line)));
       return true;
     }
   };
@@ -536,6 +585,12 @@ class LineConverter {
     const __m256i line_feed = _mm256_set1_epi8('\n');
     while (run.more()) {
       uint64_t found[2];
+      __m128i head;  // the line's first 16 bytes, for its number
+      // The next lines' bytes are asked for early: each line's line feed
+      // is needed before the next line can be looked at, and the wait for
+      // bytes not yet in the first-level cache would add to every line.
+      _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(run.text) + 512),
+                   _MM_HINT_T0);
       for (int half = 0; half < 2; ++half) {
         const char* text = run.text + 64 * half;
         char* out = run.out + 64 * half;
@@ -548,8 +603,15 @@ class LineConverter {
         const auto high_bits =
             static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high, line_feed)));
         found[half] = low_bits | uint64_t{high_bits} << 32;
+        if (half == 0) head = _mm256_castsi256_si128(low);
       }
-      if (!run.put(found[0], found[1])) break;
+      // As line_feed, where tzcnt's 64 for no bit leaves the compiler no
+      // branch to add: which half holds the line feed varies from line to line.
+      const uint64_t in_low = _tzcnt_u64(found[0]);
+      const size_t lf = in_low + (_tzcnt_u64(found[1]) & (0 - (in_low >> 6)));
+      if (lf == kShortLine) break;
+      const size_t line = run.line_size(lf);
+      run.end_line(lf, put_suffix(run.out + line, address_in_head(head, run.text, line)));
     }
     started = run;
   }

@@ -294,11 +294,15 @@ TEST(ConvertStream, SameOutputWhateverTheBlockSplit) {
   // Lines of every length around 64 and 128 bytes, and a CR on either side
   // of those marks: whole blocks find each line end 128 bytes at a time.
   // Some are followed by a short line, whose end is then in the same bytes,
-  // or by a number of up to 24 digits.
+  // or by numbers of every count of digits up to 24, all nines or any.
   for (size_t length = 0; length < 300; ++length) {
     input += std::to_string(rng()) + std::string(length % 150, 'x') + (length % 2 ? "\r\n" : "\n");
     if (length % 3 == 0) input += "7,x\n";
-    if (length < 25) input += std::string(length, '9') + (length % 2 ? "\n" : ",x\n");
+    if (length < 25) {
+      input += std::string(length, '9') + (length % 2 ? "\n" : ",x\n");
+      const std::string digits = std::to_string(rng()) + std::to_string(rng()) + std::to_string(rng());
+      input += digits.substr(0, length) + ",x\n";
+    }
   }
   // One byte a read, no line is whole in a block: every line takes the
   // byte path. Either width of the whole-line steps gives the same.
