@@ -216,7 +216,6 @@ alignas(32) constexpr unsigned char kAlignDigits[32] = {
 
 uint32_t line_address(const char* text, size_t size) { return address_of(text, size); }
 
-
 namespace {
 
 // The texts of every byte value: two hexadecimal digits, and the decimal
@@ -535,6 +534,15 @@ class LineConverter {
       const size_t in_low = std::countr_zero(low);  // 64 without one
       return in_low + (std::countr_zero(high) & (0 - (in_low >> 6)));
     }
+#if defined(IPCONV_WIDE_VECTORS)
+    // The same with tzcnt, whose 64 for no bit leaves the compiler no
+    // branch to add for it.
+    [[gnu::target("bmi"), gnu::always_inline]] static size_t line_feed_bmi(uint64_t low,
+                                                                          uint64_t high) {
+      const uint64_t in_low = _tzcnt_u64(low);
+      return in_low + (_tzcnt_u64(high) & (0 - (in_low >> 6)));
+    }
+#endif
 
     // The size of the line ended by the line feed at text[lf].
     [[gnu::always_inline]] size_t line_size(size_t lf) const {
@@ -605,10 +613,7 @@ class LineConverter {
         found[half] = low_bits | uint64_t{high_bits} << 32;
         if (half == 0) head = _mm256_castsi256_si128(low);
       }
-      // As line_feed, where tzcnt's 64 for no bit leaves the compiler no
-      // branch to add: which half holds the line feed varies from line to line.
-      const uint64_t in_low = _tzcnt_u64(found[0]);
-      const size_t lf = in_low + (_tzcnt_u64(found[1]) & (0 - (in_low >> 6)));
+      const size_t lf = ShortRun::line_feed_bmi(found[0], found[1]);
       if (lf == kShortLine) break;
       const size_t line = run.line_size(lf);
       run.end_line(lf, put_suffix(run.out + line, address_in_head(head, run.text, line)));
