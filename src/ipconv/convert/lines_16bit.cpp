@@ -62,14 +62,16 @@ struct SixteenBit {
     const __m256i line_feed = _mm256_set1_epi16(kLineFeedLane);
     while (run.more()) {
       uint64_t found[2] = {0, 0};
-      __m256i first;  // the line's first 16 units
+      // The line's first 16 units.
+      const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(run.text));
       // The next lines' units are asked for early (lines_8bit.cpp).
       _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(run.text) + 1024),
                    _MM_HINT_T0);
       for (int quarter = 0; quarter < 4; ++quarter) {
         const char* text = run.text + 64 * quarter;
         char* out = run.out + 64 * quarter;
-        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text));
+        const __m256i low =
+            quarter == 0 ? first : _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text));
         const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + 32));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), low);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), high);
@@ -81,7 +83,6 @@ struct SixteenBit {
             0xD8);
         const auto bits = static_cast<uint32_t>(_mm256_movemask_epi8(marks));
         found[quarter / 2] |= uint64_t{bits} << (32 * (quarter % 2));
-        if (quarter == 0) first = low;
       }
       const size_t lf = Run::line_feed_bmi(found[0], found[1]);
       if (lf == kShortLine) break;
