@@ -25,16 +25,6 @@ using test::run_program;
 
 namespace {
 
-// Each byte one UTF-16 unit of the same value, in either byte order.
-std::string utf16(const std::string& text, bool big_endian) {
-  std::string units;
-  for (char c : text) {
-    units += big_endian ? '\0' : c;
-    units += big_endian ? c : '\0';
-  }
-  return units;
-}
-
 class ConvertE2E : public testing::Test {
  protected:
   test::RunResult run(const std::vector<std::string>& args, test::RunOptions options = {}) {
@@ -377,8 +367,8 @@ TEST_F(ConvertE2E, StandardInputConvertsByteForByteAsAFile) {
       "5\r\r\n6\rx\n",
       "\xEF\xBB\xBF" "42,mark\n",
       "1\n2\x1a" "3\n",
-      "\xFF\xFE" + utf16("3139666412,a\r\n16909060\n", false),
-      "\xFE\xFF" + utf16("1\n2", true) + "Z",
+      "\xFF\xFE" + test::utf16_bytes("3139666412,a\r\n16909060\n", false),
+      "\xFE\xFF" + test::utf16_bytes("1\n2", true) + "Z",
   };
   for (const std::string& input : inputs) {
     tmp.write("in.txt", input);
@@ -460,17 +450,17 @@ TEST_F(ConvertE2E, Utf16TextIsConvertedInItsOwnEncoding) {
   // As Windows PowerShell 5 writes it (Out-File, or >): little-endian, a
   // byte-order mark, CR LF.
   const std::string text = "3139666412,gw1.example.net\r\n16909060,b\r\n\r\n";
-  tmp.write("d/shell.csv", "\xFF\xFE" + utf16(text, false));
+  tmp.write("d/shell.csv", "\xFF\xFE" + test::utf16_bytes(text, false));
   tmp.write("d/shell_8bit.csv", text);
   // An odd last byte is copied after the last line.
-  tmp.write("d/odd.csv", "\xFE\xFF" + utf16("-1,x\n42", true) + "Z");
+  tmp.write("d/odd.csv", "\xFE\xFF" + test::utf16_bytes("-1,x\n42", true) + "Z");
   tmp.write("d/odd_8bit.csv", "-1,x\n42");
   const auto r = run({"d"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(read_file(tmp.path() / "d/shell.IP"),
-            "\xFF\xFE" + utf16(read_file(tmp.path() / "d/shell_8bit.IP"), false));
+            "\xFF\xFE" + test::utf16_bytes(read_file(tmp.path() / "d/shell_8bit.IP"), false));
   EXPECT_EQ(read_file(tmp.path() / "d/odd.IP"),
-            "\xFE\xFF" + utf16(read_file(tmp.path() / "d/odd_8bit.IP"), true) + "Z");
+            "\xFE\xFF" + test::utf16_bytes(read_file(tmp.path() / "d/odd_8bit.IP"), true) + "Z");
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "ipconv/convert.h"
 #include "sandbox.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -55,7 +56,9 @@ std::basic_string<Unit> plain_conversion(std::basic_string_view<Unit> in, bool c
     if (in[i] == '\r' && i + 1 < in.size() && in[i + 1] == '\n') continue;
     text += in[i];
   }
-  const auto units = [](std::string_view ascii) { return std::basic_string<Unit>(ascii.begin(), ascii.end()); };
+  const auto units = [](std::string_view ascii) {
+    return std::basic_string<Unit>(ascii.begin(), ascii.end());
+  };
   std::basic_string<Unit> out;
   size_t pos = 0;
   while (pos < text.size()) {
@@ -80,16 +83,6 @@ std::u16string decoded(std::string_view bytes, bool big_endian) {
     units += static_cast<char16_t>(big_endian ? first << 8 | second : second << 8 | first);
   }
   return units;
-}
-
-std::string encoded(std::u16string_view units, bool big_endian) {
-  std::string bytes;
-  for (char16_t unit : units) {
-    const auto low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
-    bytes += big_endian ? high : low;
-    bytes += big_endian ? low : high;
-  }
-  return bytes;
 }
 
 struct ChunkSource final : ByteSource {
@@ -193,7 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input = (big_endian ? "\xFE\xFF" : "\xFF\xFE") + content;
   const std::u16string units = decoded(input, big_endian);
   const bool ends_early = options.ends_at_ctrl_z && units.find(u'\x1a') != std::u16string::npos;
-  std::string expected = encoded(
+  std::string expected = test::utf16_bytes(
       plain_conversion<char16_t>(units, options.ends_at_ctrl_z, options.line_end, u"\uFEFF"),
       big_endian);
   if (input.size() % 2 != 0 && !ends_early) expected += input.back();

@@ -15,6 +15,9 @@
 
 #include "ipconv/convert.h"
 #include "platform/platform.h"
+#include "support/test_support.h"
+
+using test::utf16_bytes;
 
 namespace {
 
@@ -62,21 +65,6 @@ struct StringSink : ByteSink {
 const std::string kZero = "|Hex|00000000|IP-decimal|0.0.0.0";
 const std::string kUtf8Mark = "\xEF\xBB\xBF";
 
-// UTF-16 units in either byte order, as bytes.
-std::string utf16(const std::u16string& units, bool big_endian) {
-  std::string bytes;
-  for (char16_t unit : units) {
-    const char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
-    bytes += big_endian ? high : low;
-    bytes += big_endian ? low : high;
-  }
-  return bytes;
-}
-// Each byte one unit of the same value.
-std::string utf16(const std::string& text, bool big_endian) {
-  return utf16(std::u16string(text.begin(), text.end()) , big_endian);
-}
-
 // Equal texts; where not, their sizes and where they first differ (the
 // diff of long texts would take minutes).
 testing::AssertionResult same_text(const std::string& got, const std::string& wanted) {
@@ -111,9 +99,10 @@ std::string convert(const std::string& input, size_t chunk = 1 << 20, bool ctrl_
   const std::string bytes = convert_text(input, chunk, ctrl_z, eol);
   if (!input.starts_with(kUtf8Mark)) {
     for (bool big_endian : {false, true}) {
-      const std::string mark = utf16(u"\uFEFF", big_endian);
-      EXPECT_TRUE(same_text(convert_text(mark + utf16("\n" + input, big_endian), chunk, ctrl_z, eol, true),
-                            mark + utf16(kZero + eol + bytes, big_endian)))
+      const std::string mark = utf16_bytes(u"\uFEFF", big_endian);
+      const std::string units = mark + utf16_bytes("\n" + input, big_endian);
+      EXPECT_TRUE(same_text(convert_text(units, chunk, ctrl_z, eol, true),
+                            mark + utf16_bytes(kZero + eol + bytes, big_endian)))
           << (big_endian ? "UTF-16 BE " : "UTF-16 LE ") << chunk;
     }
   }
@@ -270,7 +259,9 @@ TEST(ConvertStream, Utf8ByteOrderMarkIsCopiedButNotReadAsTheFirstNumber) {
 }
 
 TEST(ConvertStream, Utf16IsReadInUnitsAndAnOddLastByteIsCopied) {
-  const auto u16 = [](const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); };
+  const auto u16 = [](const std::string& ascii) {
+    return std::u16string(ascii.begin(), ascii.end());
+  };
   // Units above 255 are no digit, sign, space or line end, whichever bytes
   // they hold: U+0131 and U+3100 hold that of '1', U+010B that of a space,
   // U+0A0D and U+0D0A those of CR and LF. Surrogates, unpaired ones too,
@@ -289,7 +280,8 @@ TEST(ConvertStream, Utf16IsReadInUnitsAndAnOddLastByteIsCopied) {
   };
   // The mark is line text but not part of the first number. Each line
   // comes again and again, so that runs of whole lines take them too.
-  std::u16string text = u"\uFEFF42,x\r\n", converted = u"\uFEFF42,x" + u16(expected_suffix("42") + "\n");
+  std::u16string text = u"\uFEFF42,x\r\n";
+  std::u16string converted = u"\uFEFF42,x" + u16(expected_suffix("42") + "\n");
   for (int round = 0; round < 8; ++round) {
     for (const auto& [line, number] : lines) {
       text += line + (round % 2 ? u"\r\n" : u"\n");
@@ -299,7 +291,9 @@ TEST(ConvertStream, Utf16IsReadInUnitsAndAnOddLastByteIsCopied) {
   const auto ends = [&u16](const char* number) { return u16(expected_suffix(number) + "\n"); };
   for (bool big_endian : {false, true}) {
     SCOPED_TRACE(big_endian ? "UTF-16 BE" : "UTF-16 LE");
-    const auto in = [big_endian](const std::u16string& units) { return utf16(units, big_endian); };
+    const auto in = [big_endian](const std::u16string& units) {
+      return utf16_bytes(units, big_endian);
+    };
     for (size_t chunk : {1, 2, 3, 1 << 20}) {
       EXPECT_EQ(convert_text(in(text), chunk, false, "\n", true), in(converted)) << chunk;
       // An odd last byte follows the last line as it was, unless the
