@@ -217,7 +217,8 @@ class LineConverter final : public BlockConversion {
     // The line goes in copies of 16 bytes, which may take bytes past it;
     // the suffix overwrites them, or the next line does.
     if (size <= kShortBytes && out_len_ + kShortBytes <= kBlock) {
-      for (size_t done = 0; done < kShortBytes; done += 16) std::memcpy(out + done, text + done, 16);
+      for (size_t done = 0; done < kShortBytes; done += 16)
+        std::memcpy(out + done, text + done, 16);
     } else {
       for (size_t done = 0; done < size; done += 16) std::memcpy(out + done, text + done, 16);
     }

@@ -127,7 +127,8 @@ template <class U>
   }
   // With 16 units at hand, the digits are read a word at a time; 16 digits
   // stay far inside the 64-bit range.
-  if (end - p < static_cast<ptrdiff_t>(16 * U::kSize)) return more_digits<U>(p, end, 0, 0, negative);
+  if (end - p < static_cast<ptrdiff_t>(16 * U::kSize))
+    return more_digits<U>(p, end, 0, 0, negative);
   return digits_in_words<U, false>(p, end, negative);
 }
 
