@@ -2,7 +2,8 @@
 // writes: convert_lines FILE [MIB]. The first MIB mebibytes of FILE (64
 // unless given) are held in memory in blocks of whole lines and converted
 // into a sink that drops them; the time their mere copy into the
-// converter's buffer takes is measured apart and taken off.
+// converter's buffer takes is measured apart and taken off. FILE is 8-bit
+// text, or UTF-16 text with its byte-order mark.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -33,6 +34,26 @@ struct Dropped : ByteSink {
   bool write(const char*, size_t) override { return true; }
 };
 
+// The line feeds of a text: bytes, or UTF-16 units in the text's order.
+struct LineFeeds {
+  size_t unit = 1;
+  char bytes[2] = {'\n', 0};
+  bool at(const std::string& block, size_t i) const {
+    return block[i] == bytes[0] && (unit == 1 || block[i + 1] == bytes[1]);
+  }
+  // Past the last line feed; 0 without one.
+  size_t end_of_last(const std::string& block) const {
+    for (size_t i = block.size() / unit * unit; i >= unit; i -= unit)
+      if (at(block, i - unit)) return i;
+    return 0;
+  }
+  double count(const std::string& block) const {
+    double n = 0;
+    for (size_t i = 0; i + unit <= block.size(); i += unit) n += at(block, i);
+    return n;
+  }
+};
+
 double seconds_since(std::clock_t start) {
   return static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
 }
@@ -49,16 +70,27 @@ int main(int argc, char** argv) {
   Blocks source;
   double lines = 0;
   std::string carry;
+  LineFeeds feeds;
+  char mark[2] = {};
+  in.read(mark, 2);
+  const bool little = mark[0] == '\xFF' && mark[1] == '\xFE';
+  if (little || (mark[0] == '\xFE' && mark[1] == '\xFF')) {
+    feeds.unit = 2;
+    feeds.bytes[0] = little ? '\n' : 0;
+    feeds.bytes[1] = little ? 0 : '\n';
+  }
+  in.clear();
+  in.seekg(0);
   for (long total = 0; total < mib * 1048576 && in;) {
     std::string block(kConvertBlock, '\0');
     carry.copy(block.data(), carry.size());
     in.read(block.data() + carry.size(), static_cast<std::streamsize>(kConvertBlock - carry.size()));
     block.resize(carry.size() + static_cast<size_t>(in.gcount()));
-    const size_t end = block.rfind('\n') + 1;  // 0 without a line feed
+    const size_t end = feeds.end_of_last(block);
     if (end == 0) break;
     carry = block.substr(end);
     block.resize(end);
-    lines += static_cast<double>(std::count(block.begin(), block.end(), '\n'));
+    lines += feeds.count(block);
     total += static_cast<long>(end);
     source.blocks.push_back(std::move(block));
   }
@@ -81,7 +113,8 @@ int main(int argc, char** argv) {
     start = std::clock();
     // Written as read, on this thread: the time is the line loop's, not
     // that of handing blocks to a writer.
-    if (convert_stream(source, sink, {false, "\n", true}) != convert_result::ok) return 1;
+    const InputStart first = read_input_start(source);
+    if (convert_stream(source, sink, {false, "\n", true}, &first) != convert_result::ok) return 1;
     convert = std::min(convert, seconds_since(start));
   }
   std::printf("%.2f\n", (convert - copy) * 1e9 / lines);

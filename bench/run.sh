@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Prints ipconv's speed and memory figures on this machine:
 #   conversion of 4 million lines against the cat of its output (into a
-#   fresh output, and over an existing one) and against mawk, user time a line,
+#   fresh output, and over an existing one) and against mawk; the same lines
+#   as 8-bit and as UTF-16 text (MB/s of input, ns a line, side by side),
 #   20,000 small files converted (files per second, system calls per file),
 #   peak memory on a 1 GiB input, and the walk against find.
-# Usage: bench/run.sh [work-dir]   (needs about 4 GiB of free disk)
+# Usage: bench/run.sh [work-dir]   (needs about 6 GiB of free disk)
 # IPCONV=path/to/ipconv measures that binary instead of this tree's build.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -73,15 +74,43 @@ read -r fi fc fr <<< "$(ratio_runs fresh)"
 read -r ei ec er <<< "$(ratio_runs existing)"
 rm -f "$copy"
 
+# The same lines as UTF-16 text (little-endian, with its byte-order mark),
+# converted in that encoding.
+mkdir -p "$work/lines16"
+input16=$work/lines16/lines.csv
+output16=$work/lines16/lines.IP
+if [ ! -f "$input16" ] || [ "$input" -nt "$input16" ]; then
+  python3 -c 'import sys
+with open(sys.argv[1], "rb") as text, open(sys.argv[2], "wb") as units:
+    units.write(b"\xff\xfe")
+    for block in iter(lambda: text.read(1 << 24), b""):
+        units.write(block.decode("latin-1").encode("utf-16-le"))' "$input" "$input16"
+fi
+size16=$(stat -c %s "$input16")
+# Wall time of each text, fresh outputs, in alternating pairs.
+: > "$work/widths.txt"
+for ((i = 0; i < pairs; i++)); do
+  rm -f "$output" "$output16"
+  t8=$(wall "$ipconv" "$input")
+  t16=$(wall "$ipconv" "$input16")
+  echo "$t8 $t16" >> "$work/widths.txt"
+done
+w8=$(awk '{ print $1 }' "$work/widths.txt" | median)
+w16=$(awk '{ print $2 }' "$work/widths.txt" | median)
 # User time a line: the conversion's own work, apart from the kernel's
 # copies, as the kernel accounts it (sampled at its clock tick, hence many
 # runs).
 lines=$(wc -l < "$input")
 read -r user_s sys_s <<< "$(python3 "$top/bench/user_time.py" 21 "$output" "$ipconv" "$input")"
+read -r user16_s sys16_s <<< "$(python3 "$top/bench/user_time.py" 21 "$output16" "$ipconv" "$input16")"
+rm -f "$output16"
 # The same from the line loop alone, in memory, timed exactly: the kernel
 # samples user time at its clock tick, so that figure swings by a nanosecond.
-loop_ns=-
-[ -z "${IPCONV:-}" ] && loop_ns=$("$top/build/default/convert_lines" "$input")
+loop_ns=- loop16_ns=-
+if [ -z "${IPCONV:-}" ]; then
+  loop_ns=$("$top/build/default/convert_lines" "$input")
+  loop16_ns=$("$top/build/default/convert_lines" "$input16")
+fi
 
 t_mawk=$(seconds mawk -F, '{ n = $1 % 4294967296; if (n < 0) n += 4294967296;
   a = int(n / 16777216); b = int(n / 65536) % 256; c = int(n / 256) % 256; d = n % 256;
@@ -89,15 +118,19 @@ t_mawk=$(seconds mawk -F, '{ n = $1 % 4294967296; if (n < 0) n += 4294967296;
 rm -f "$work/mawk.IP"
 
 echo "conversion of 4,000,000 lines ($((size / 1048576)) MiB in, $((out_size / 1048576)) MiB out), medians of $pairs alternating pairs:"
-awk -v fi="$fi" -v fc="$fc" -v fr="$fr" -v ei="$ei" -v ec="$ec" -v er="$er" -v m="$t_mawk" \
-    -v s="$size" -v u="$user_s" -v y="$sys_s" -v n="$lines" -v l="$loop_ns" 'BEGIN {
+awk -v fi="$fi" -v fc="$fc" -v fr="$fr" -v ei="$ei" -v ec="$ec" -v er="$er" -v m="$t_mawk" 'BEGIN {
   printf "  fresh output:    ipconv %6.3f s  cat %6.3f s  ipconv / cat %.2f (median of ratios)\n", fi, fc, fr
   printf "  existing output: ipconv %6.3f s  cat %6.3f s  ipconv / cat %.2f (median of ratios)\n", ei, ec, er
-  printf "  ipconv %.1f MB/s of input; mawk %.2f s (best of 3; ipconv is %.1f times faster)\n",
-         s / 1e6 / fi, m, m / fi
-  printf "  user time %.1f ns a line, system time %.3f s (medians of 21 runs, fresh output)\n",
-         u * 1e9 / n, y
-  printf "  the line loop alone, in memory: %s ns a line (best of 7)\n", l }'
+  printf "  mawk %.2f s (best of 3; ipconv is %.1f times faster)\n", m, m / fi }'
+echo "the same lines as 8-bit and as UTF-16 text, fresh output (wall: medians of $pairs alternating"
+echo "pairs; user and system time: medians of 21 runs; line loop: in memory, best of 7):"
+awk -v s="$size" -v s16="$size16" -v w="$w8" -v w16="$w16" -v u="$user_s" -v u16="$user16_s" \
+    -v y="$sys_s" -v y16="$sys16_s" -v n="$lines" -v l="$loop_ns" -v l16="$loop16_ns" 'BEGIN {
+  f = "  %-6s %4d MiB in, %7.1f MB/s of input, %5.1f ns a line (user time), line loop %s ns a line, system time %.3f s\n"
+  printf f, "8-bit:", s / 1048576, s / 1e6 / w, u * 1e9 / n, l, y
+  printf f, "UTF-16:", s16 / 1048576, s16 / 1e6 / w16, u16 * 1e9 / n, l16, y16
+  printf "  a UTF-16 line against an 8-bit one: %.2f times the wall time, %.2f times the user time\n",
+         w16 / w, u16 / u }'
 
 # ---- Many small files ------------------------------------------------------
 # On the work directory's file system, and on tmpfs (/dev/shm) when there
@@ -153,10 +186,14 @@ if [ ! -f "$big" ]; then
   : > "$big"
   while [ "$(stat -c %s "$big")" -lt 1073741824 ]; do cat "$input" >> "$big"; done
 fi
-/usr/bin/time -f %M -o "$work/time.txt" "$ipconv" "$big" >/dev/null 2>&1
-rss=$(tail -1 "$work/time.txt")
-echo "peak memory converting $(( $(stat -c %s "$big") / 1048576 )) MiB: $((rss / 1024)) MiB ($rss KiB)"
-rm -f "$work/big/big.IP"
+for text in "$big" "$input16"; do
+  /usr/bin/time -f %M -o "$work/time.txt" "$ipconv" "$text" >/dev/null 2>&1
+  rss=$(tail -1 "$work/time.txt")
+  kind=8-bit
+  [ "$text" = "$input16" ] && kind=UTF-16
+  echo "peak memory converting $(( $(stat -c %s "$text") / 1048576 )) MiB of $kind text: $((rss / 1024)) MiB ($rss KiB)"
+done
+rm -f "$work/big/big.IP" "$output16"
 
 tree=$work/tree
 [ -d "$tree" ] || bash "$top/bench/gen_tree.sh" "$tree" 1000 100

@@ -9,17 +9,18 @@ extern std::u16string pg_complete_path;
 extern std::u16string cur_dir;
 extern std::u16string cur_fname;
 
+// The longest line converted as one, in code units (bytes of 8-bit text).
 inline constexpr size_t kLinePieceMax = 32767;
 
 void process_file(const std::u16string* name, const std::u16string& directory);
 void convert_file();
 
-// The address of one line: its leading decimal number (white space, sign,
-// digits, clamped to 64 bits), low 32 bits.
+// The address of one line of 8-bit text: its leading decimal number
+// (white space, sign, digits, clamped to 64 bits), low 32 bits.
 uint32_t line_address(const char* text, size_t size);
-// Appends "|Hex|XXXXXXXX|IP-decimal|a.b.c.d" for `address`; returns the
-// end of the suffix. Bytes after it, up to kSuffixMax from `out`, may be
-// overwritten.
+// Appends "|Hex|XXXXXXXX|IP-decimal|a.b.c.d" for `address` as 8-bit text;
+// returns the end of the suffix. Bytes after it, up to kSuffixMax from
+// `out`, may be overwritten (in UTF-16 text: kSuffixMax units).
 inline constexpr size_t kSuffixMax = 48;
 char* append_suffix(char* out, uint32_t address);
 
@@ -54,6 +55,11 @@ struct ConvertOptions {
 };
 enum class convert_result { ok, read_failed, write_failed };
 
+// The encoding of a text, told by the byte-order mark it begins with:
+// UTF-16 LE (FF FE), UTF-16 BE (FE FF), UTF-32 (FF FE 00 00, 00 00 FE FF),
+// else 8-bit text (a UTF-8 mark EF BB BF included).
+enum class text_encoding { bytes, utf16le, utf16be, utf32 };
+
 // The first block of an input, read before its output is created so that
 // text this program cannot read is refused first. The conversion goes on
 // from it without reading it again; it stays in the converter's own input
@@ -63,14 +69,17 @@ struct InputStart {
   size_t size = 0;
   bool ended = false;   // the input ended within the block
   bool failed = false;  // the read failed
-  // The input begins with a UTF-16 byte-order mark (FF FE or FE FF).
-  bool utf16() const;
+  text_encoding encoding() const;
 };
 InputStart read_input_start(ByteSource& source);
 
-// A UTF-8 byte-order mark at the very start of the input is line text but
-// not part of the first line's number. With `start`, the conversion begins
-// with that block read ahead.
+// A byte-order mark at the very start of the input is line text but not
+// part of the first line's number. With `start`, the conversion begins
+// with that block read ahead, in the encoding it tells: UTF-16 text is
+// converted in its own units and byte order (its suffixes and line ends
+// too), and an odd byte at its end is copied after the last line.
+// UTF-32 text is for the caller to refuse before; given here, and without
+// `start`, the input is read as 8-bit text.
 convert_result convert_stream(ByteSource& source, ByteSink& sink, const ConvertOptions& options,
                               const InputStart* start = nullptr);
 

@@ -147,9 +147,9 @@ TEST_F(ConvertE2E, OutputLinkIsReplacedNotWrittenThrough) {
 
 TEST_F(ConvertE2E, AnOutputNameThatIsAnotherNameOfTheInputLeavesBothAlone) {
   tmp.write("d/hard.txt", "1\n");
-  tmp.write("d/wide.txt", std::string("\xFF\xFE" "3\0\n\0", 6));
+  tmp.write("d/wide.txt", std::string("\xFF\xFE\0\0" "3\0\0\0", 8));
   fs::create_hard_link(tmp.path() / "d/hard.txt", tmp.path() / "d/hard.IP");
-  // Told so before the first block would refuse it as UTF-16.
+  // Told so before the first block would refuse it as UTF-32.
   fs::create_hard_link(tmp.path() / "d/wide.txt", tmp.path() / "d/wide.IP");
   std::vector<std::string> names = {"hard", "wide"};
   if (!test::running_under_wine()) {
@@ -167,7 +167,7 @@ TEST_F(ConvertE2E, AnOutputNameThatIsAnotherNameOfTheInputLeavesBothAlone) {
     EXPECT_EQ(r.out.find(shown), std::string::npos);
   }
   EXPECT_EQ(read_file(tmp.path() / "d/hard.IP"), "1\n");
-  EXPECT_EQ(read_file(tmp.path() / "d/wide.IP"), std::string("\xFF\xFE" "3\0\n\0", 6));
+  EXPECT_EQ(read_file(tmp.path() / "d/wide.IP"), std::string("\xFF\xFE\0\0" "3\0\0\0", 8));
 }
 
 TEST_F(ConvertE2E, NamesThatAreNotUtf8RoundTrip) {
@@ -367,6 +367,8 @@ TEST_F(ConvertE2E, StandardInputConvertsByteForByteAsAFile) {
       "5\r\r\n6\rx\n",
       "\xEF\xBB\xBF" "42,mark\n",
       "1\n2\x1a" "3\n",
+      "\xFF\xFE" + test::utf16_bytes("3139666412,a\r\n16909060\n", false),
+      "\xFE\xFF" + test::utf16_bytes("1\n2", true) + "Z",
   };
   for (const std::string& input : inputs) {
     tmp.write("in.txt", input);
@@ -421,8 +423,8 @@ TEST_F(ConvertE2E, StandardInputReadAndWriteErrorsGiveStatus2And3) {
 
 TEST_F(ConvertE2E, ByteOrderMarks) {
   tmp.write("d/mark.csv", "\xEF\xBB\xBF" "16909060,x\n");
-  tmp.write("d/le.csv", std::string("\xFF\xFE" "1\0\n\0", 6));
-  tmp.write("d/be.csv", std::string("\xFE\xFF\0" "1\0\n", 6));
+  tmp.write("d/le.csv", std::string("\xFF\xFE\0\0" "1\0\0\0\n\0\0\0", 12));
+  tmp.write("d/be.csv", std::string("\0\0\xFE\xFF\0\0\0" "1\0\0\0\n", 12));
   const auto r = run({"d"});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(read_file(tmp.path() / "d/mark.IP"),
@@ -430,17 +432,35 @@ TEST_F(ConvertE2E, ByteOrderMarks) {
   const fs::path base = fs::canonical(tmp.path());
   for (const char* name : {"d/le.csv", "d/be.csv"}) {
     const std::string shown = test::shown_path(base / name);
-    EXPECT_NE(r.err.find("\nSkipped " + shown + ": UTF-16 text is not read\n"), std::string::npos)
+    EXPECT_NE(r.err.find("\nSkipped " + shown + ": UTF-32 text is not read\n"), std::string::npos)
         << r.err;
     EXPECT_EQ(r.out.find(shown), std::string::npos);
   }
   EXPECT_FALSE(fs::exists(tmp.path() / "d/le.IP"));
   EXPECT_FALSE(fs::exists(tmp.path() / "d/be.IP"));
 
-  const auto piped = run_filter({"-"}, std::string("\xFF\xFE" "1\0", 4));
+  const auto piped = run_filter({"-"}, std::string("\xFF\xFE\0\0" "1\0\0\0", 8));
   EXPECT_EQ(piped.status, 2);
   EXPECT_EQ(piped.out, "");
-  EXPECT_EQ(piped.err, "\nSkipped standard input: UTF-16 text is not read\n");
+  EXPECT_EQ(piped.err, "\nSkipped standard input: UTF-32 text is not read\n");
+}
+
+// Every line of the output, decoded, is the 8-bit conversion of the line.
+TEST_F(ConvertE2E, Utf16TextIsConvertedInItsOwnEncoding) {
+  // As Windows PowerShell 5 writes it (Out-File, or >): little-endian, a
+  // byte-order mark, CR LF.
+  const std::string text = "3139666412,gw1.example.net\r\n16909060,b\r\n\r\n";
+  tmp.write("d/shell.csv", "\xFF\xFE" + test::utf16_bytes(text, false));
+  tmp.write("d/shell_8bit.csv", text);
+  // An odd last byte is copied after the last line.
+  tmp.write("d/odd.csv", "\xFE\xFF" + test::utf16_bytes("-1,x\n42", true) + "Z");
+  tmp.write("d/odd_8bit.csv", "-1,x\n42");
+  const auto r = run({"d"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_file(tmp.path() / "d/shell.IP"),
+            "\xFF\xFE" + test::utf16_bytes(read_file(tmp.path() / "d/shell_8bit.IP"), false));
+  EXPECT_EQ(read_file(tmp.path() / "d/odd.IP"),
+            "\xFE\xFF" + test::utf16_bytes(read_file(tmp.path() / "d/odd_8bit.IP"), true) + "Z");
 }
 
 }  // namespace

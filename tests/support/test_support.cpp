@@ -87,6 +87,22 @@ std::string read_file(const std::filesystem::path& path) {
   return text.str();
 }
 
+std::string utf16_bytes(std::u16string_view units, bool big_endian) {
+  std::string bytes;
+  for (char16_t unit : units) {
+    const auto low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
+    bytes += big_endian ? high : low;
+    bytes += big_endian ? low : high;
+  }
+  return bytes;
+}
+
+std::string utf16_bytes(std::string_view text, bool big_endian) {
+  std::u16string units;
+  for (char c : text) units += static_cast<char16_t>(static_cast<unsigned char>(c));
+  return utf16_bytes(units, big_endian);
+}
+
 std::u16string u16(const std::string& utf8) { return plat::utf8_to_utf16_escaped(utf8); }
 std::string u8(const std::u16string& text) { return plat::utf16_to_utf8_escaped(text); }
 

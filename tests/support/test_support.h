@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "framework/exit_status.h"
 
@@ -38,6 +39,10 @@ class TempDir {
 };
 
 std::string read_file(const std::filesystem::path& path);
+// UTF-16 units as bytes in either byte order; of 8-bit text, each byte one
+// unit of the same value.
+std::string utf16_bytes(std::u16string_view units, bool big_endian);
+std::string utf16_bytes(std::string_view text, bool big_endian);
 // UTF-8 path text to the program's UTF-16.
 std::u16string u16(const std::string& utf8);
 std::string u8(const std::u16string& text);

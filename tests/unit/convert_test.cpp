@@ -15,6 +15,9 @@
 
 #include "ipconv/convert.h"
 #include "platform/platform.h"
+#include "support/test_support.h"
+
+using test::utf16_bytes;
 
 namespace {
 
@@ -59,16 +62,52 @@ struct StringSink : ByteSink {
   std::string text;
 };
 
-std::string convert(const std::string& input, size_t chunk = 1 << 20, bool ctrl_z = false,
-                    const char* eol = "\n") {
+const std::string kZero = "|Hex|00000000|IP-decimal|0.0.0.0";
+const std::string kUtf8Mark = "\xEF\xBB\xBF";
+
+// Equal texts; where not, their sizes and where they first differ (the
+// diff of long texts would take minutes).
+testing::AssertionResult same_text(const std::string& got, const std::string& wanted) {
+  if (got == wanted) return testing::AssertionSuccess();
+  const auto at = static_cast<size_t>(
+      std::mismatch(got.begin(), got.end(), wanted.begin(), wanted.end()).first - got.begin());
+  const size_t from = at < 40 ? 0 : at - 40;
+  return testing::AssertionFailure()
+         << "sizes " << got.size() << " and " << wanted.size() << ", first difference at " << at
+         << ":\n  " << testing::PrintToString(got.substr(from, 80)) << "\n  "
+         << testing::PrintToString(wanted.substr(from, 80));
+}
+
+// Converts as 8-bit text, or with `told` in the encoding its first block
+// tells, as a file is converted.
+std::string convert_text(const std::string& input, size_t chunk, bool ctrl_z, const char* eol,
+                         bool told = false) {
   ChunkSource source(input, chunk);
+  const InputStart start = told ? read_input_start(source) : InputStart{};
   StringSink sink;
-  const ConvertOptions options{ctrl_z, eol};
-  EXPECT_EQ(convert_stream(source, sink, options), convert_result::ok);
+  EXPECT_EQ(convert_stream(source, sink, {ctrl_z, eol}, told ? &start : nullptr),
+            convert_result::ok);
   return sink.text;
 }
 
-const std::string kZero = "|Hex|00000000|IP-decimal|0.0.0.0";
+// The 8-bit conversion. Every input is also converted as UTF-16 in either
+// byte order, the same bytes as units after a first line of the mark
+// alone: the lines after that one must be the 8-bit lines as units. (A
+// UTF-8 mark is read as one only in 8-bit text.)
+std::string convert(const std::string& input, size_t chunk = 1 << 20, bool ctrl_z = false,
+                    const char* eol = "\n") {
+  const std::string bytes = convert_text(input, chunk, ctrl_z, eol);
+  if (!input.starts_with(kUtf8Mark)) {
+    for (bool big_endian : {false, true}) {
+      const std::string mark = utf16_bytes(u"\uFEFF", big_endian);
+      const std::string units = mark + utf16_bytes("\n" + input, big_endian);
+      EXPECT_TRUE(same_text(convert_text(units, chunk, ctrl_z, eol, true),
+                            mark + utf16_bytes(kZero + eol + bytes, big_endian)))
+          << (big_endian ? "UTF-16 BE " : "UTF-16 LE ") << chunk;
+    }
+  }
+  return bytes;
+}
 
 }  // namespace
 
@@ -134,6 +173,18 @@ TEST(LineAddress, AgreesWithTheRuntimeOnRandomAndExtremeNumbers) {
                            "123456789012345,6789", "1234567,890123456789"})
     lines.push_back(edge);
   for (const auto& line : lines) ASSERT_EQ(suffix_of(line), expected_suffix(line)) << line;
+  // The same as lines of a text: read in whole-line runs, in either width
+  // of their steps, and as UTF-16 (convert).
+  std::string input, output;
+  for (const auto& line : lines) {
+    input += line + "\n";
+    output += line + expected_suffix(line) + "\n";
+  }
+  for (bool wide : {true, false}) {
+    use_wide_line_steps(wide);
+    EXPECT_TRUE(same_text(convert(input), output)) << wide;
+  }
+  use_wide_line_steps(true);
 }
 
 TEST(ConvertStream, CopiesEveryLineAndAppendsTheSuffix) {
@@ -207,22 +258,78 @@ TEST(ConvertStream, Utf8ByteOrderMarkIsCopiedButNotReadAsTheFirstNumber) {
   EXPECT_EQ(convert("\xEF\xBB" "5\n"), "\xEF\xBB" "5" + kZero + "\n");
 }
 
+TEST(ConvertStream, Utf16IsReadInUnitsAndAnOddLastByteIsCopied) {
+  const auto u16 = [](const std::string& ascii) {
+    return std::u16string(ascii.begin(), ascii.end());
+  };
+  // Units above 255 are no digit, sign, space or line end, whichever bytes
+  // they hold: U+0131 and U+3100 hold that of '1', U+010B that of a space,
+  // U+0A0D and U+0D0A those of CR and LF. Surrogates, unpaired ones too,
+  // are copied. Each line with the text its number is read as.
+  const std::u16string high(1, char16_t{0xD800}), low(1, char16_t{0xDC00});
+  const std::pair<std::u16string, const char*> lines[] = {
+      {u"\u0131 7", "x"},
+      {u"\u010B7", "x"},
+      {u"-\u31005", "-x"},
+      {u"\u31002,x", "x"},
+      {u"9\u0A0D\u0D0A" + high + u"x", "9"},
+      {u"1\u01312,x", "1"},
+      {u"12345678\u01319,host", "12345678"},
+      {u" 123456789012345\u01316,host", " 123456789012345"},
+      {u"4294967297" + low, "4294967297"},
+  };
+  // The mark is line text but not part of the first number. Each line
+  // comes again and again, so that runs of whole lines take them too.
+  std::u16string text = u"\uFEFF42,x\r\n";
+  std::u16string converted = u"\uFEFF42,x" + u16(expected_suffix("42") + "\n");
+  for (int round = 0; round < 8; ++round) {
+    for (const auto& [line, number] : lines) {
+      text += line + (round % 2 ? u"\r\n" : u"\n");
+      converted += line + u16(expected_suffix(number) + "\n");
+    }
+  }
+  const auto ends = [&u16](const char* number) { return u16(expected_suffix(number) + "\n"); };
+  for (bool big_endian : {false, true}) {
+    SCOPED_TRACE(big_endian ? "UTF-16 BE" : "UTF-16 LE");
+    const auto in = [big_endian](const std::u16string& units) {
+      return utf16_bytes(units, big_endian);
+    };
+    for (size_t chunk : {1, 2, 3, 1 << 20}) {
+      EXPECT_EQ(convert_text(in(text), chunk, false, "\n", true), in(converted)) << chunk;
+      // An odd last byte follows the last line as it was, unless the
+      // input ended before it at a Ctrl+Z.
+      EXPECT_EQ(convert_text(in(u"\uFEFF1") + "Z", chunk, false, "\n", true),
+                in(u"\uFEFF1" + ends("1")) + "Z")
+          << chunk;
+      EXPECT_EQ(convert_text(in(u"\uFEFF1\n\u001A2") + "Z", chunk, true, "\n", true),
+                in(u"\uFEFF1" + ends("1")))
+          << chunk;
+    }
+  }
+}
+
 // The block read ahead: what it tells of the text, and a conversion that
 // goes on from it as if nothing had been read before.
-TEST(InputStart, TellsUtf16MarksAlsoFromAPipeThatGivesOneByte) {
-  const std::pair<std::string, bool> cases[] = {
-      {std::string("\xFF\xFE" "1\0\n\0", 6), true},
-      {std::string("\xFE\xFF\0" "1\0\n", 6), true},
-      {"\xFF", false},
-      {"\xFE\xFE", false},
-      {"\xEF\xBB\xBF" "1\n", false},
-      {"1\xFF\xFE", false},
-      {"", false},
+TEST(InputStart, TellsTheEncodingAlsoFromAPipeThatGivesOneByte) {
+  using enum text_encoding;
+  const std::pair<std::string, text_encoding> cases[] = {
+      {std::string("\xFF\xFE" "1\0\n\0", 6), utf16le},
+      {std::string("\xFE\xFF\0" "1\0\n", 6), utf16be},
+      {std::string("\xFF\xFE\0\0" "1\0\0\0", 8), utf32},
+      {std::string("\0\0\xFE\xFF\0\0\0" "1", 8), utf32},
+      // Too short for UTF-32: UTF-16 with an odd byte.
+      {std::string("\xFF\xFE\0", 3), utf16le},
+      {std::string("\0\0\xFE", 3), bytes},
+      {"\xFF", bytes},
+      {"\xFE\xFE", bytes},
+      {"\xEF\xBB\xBF" "1\n", bytes},
+      {"1\xFF\xFE", bytes},
+      {"", bytes},
   };
-  for (const auto& [input, utf16] : cases) {
+  for (const auto& [input, encoding] : cases) {
     for (size_t chunk : {1, 1 << 20}) {
       ChunkSource source(input, chunk);
-      EXPECT_EQ(read_input_start(source).utf16(), utf16) << chunk << " " << input;
+      EXPECT_EQ(read_input_start(source).encoding(), encoding) << chunk << " " << input;
     }
   }
 }

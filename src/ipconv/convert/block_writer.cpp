@@ -1,4 +1,4 @@
-#include "ipconv/block_writer.h"
+#include "ipconv/convert/block_writer.h"
 
 #include <condition_variable>
 #include <exception>
