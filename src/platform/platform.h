@@ -96,10 +96,10 @@ struct FindData {
 };
 
 // One enumeration of `directory + pattern`. On Win32 this is a find
-// handle. On POSIX the names are matched case-insensitively with '*' and
-// '?' ("*.*" matches every name), "." and ".." come first except at a
-// volume root, the rest in the order of their upper-cased UTF-16 units,
-// and only regular files and directories are returned.
+// handle. On POSIX a pattern selects what it selects on Windows (case
+// ignored, "*.*" every name, '?' never a dot), "." and ".." come first
+// except at a volume root, the rest in the order of their upper-cased
+// UTF-16 units, and only regular files and directories are returned.
 class DirSearch {
  public:
   DirSearch() = default;
