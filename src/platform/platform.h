@@ -44,6 +44,11 @@ bool slash_begins_option();             // '/' introduces an option group
 // Full path of `path` (at most max_units units); nullopt on failure.
 std::optional<std::u16string> full_path(const std::u16string& path,
                                         size_t max_units);
+// Full path of a file argument: its last part without the trailing dots
+// and blanks Win32 drops from it, unless (POSIX) an entry of that very
+// name exists.
+std::optional<std::u16string> argument_full_path(const std::u16string& path,
+                                                 size_t max_units);
 std::optional<std::u16string> current_dir();
 // Directory names compared as the platform compares them (search list).
 bool same_dir_name(const std::u16string& a, const std::u16string& b);
