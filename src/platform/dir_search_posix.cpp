@@ -286,15 +286,18 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
   const std::string native_dir = to_native(dir);
   // "." and ".." name those entries; any other plain name is looked up
   // directly: the hook asks for every file it is handed, and reading a
-  // large directory each time would cost its square. As path handling
-  // does, its trailing dots and blanks are dropped; only when that exact
-  // name is missing does a spelling in another case count.
+  // large directory each time would cost its square. The name as given
+  // comes first, as a POSIX name may end in a dot or a blank ("trail.");
+  // then without them, as path handling drops them; only when neither is
+  // there does a spelling in another case count.
   const bool dots = pattern == u"." || pattern == u"..";
-  const std::u16string plain_name = without_trailing_dots(pattern);
-  const bool plain = !has_wildcard(pattern) && !dots && !plain_name.empty();
+  const bool plain = !has_wildcard(pattern) && !dots;
+  const std::u16string trimmed = without_trailing_dots(pattern);
+  const bool trimmed_too = plain && trimmed != pattern && !trimmed.empty();
   g_looked_up.file.clear();
   if (plain && !details && native_dir == g_looked_up.listed_dir &&
-      quick_look_up(native_dir, plain_name, first))
+      (quick_look_up(native_dir, pattern, first) ||
+       (trimmed_too && quick_look_up(native_dir, trimmed, first))))
     return true;
   const int fd = open_listable(native_dir, unreadable_);
   if (fd < 0) {
@@ -302,7 +305,8 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
     return false;
   }
   bool listed = false;
-  if (plain && look_up(fd, native_dir, plain_name, details, first, listed)) {
+  if (plain && (look_up(fd, native_dir, pattern, details, first, listed) ||
+                (trimmed_too && look_up(fd, native_dir, trimmed, details, first, listed)))) {
     // The directory just opened is the one later calls on this name go to,
     // whatever stood at its path when it was listed.
     remember_listed_dir(native_dir, fd);

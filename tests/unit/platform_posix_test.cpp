@@ -231,11 +231,18 @@ TEST_F(PlatformPosixTest, PlainNameIsFoundAlsoInAnotherCase) {
   ASSERT_TRUE(other_case);
   EXPECT_EQ(other_case->name, u"Exact.txt");
   EXPECT_FALSE(find("Exact.txt2"));
-  // The name is looked up without its trailing dots and blanks.
+  // The name is looked up without its trailing dots and blanks, unless
+  // one of that very name is there.
   auto trailing = find("Exact.txt. ");
   ASSERT_TRUE(trailing);
   EXPECT_EQ(trailing->name, u"Exact.txt");
   EXPECT_EQ(trailing->size, 5u);
+  tmp.write("Exact.txt.", "12");
+  for (bool details : {true, false}) {
+    trailing = find("Exact.txt.", details);
+    ASSERT_TRUE(trailing);
+    EXPECT_EQ(trailing->name, u"Exact.txt.");
+  }
 
   // Right after a listing of its directory a plain name costs one query;
   // what that query cannot settle still takes the full way.
