@@ -116,7 +116,8 @@ class DirSearch {
   // Without details only the name and the directory and hidden bits are
   // sure to be filled (size, stamps and the read-only bit may stay 0):
   // cheaper where the platform must ask for the rest per entry.
-  // A pattern without wildcards is looked up directly first.
+  // A pattern without wildcards is looked up directly first (on POSIX as
+  // given, then without its trailing dots and blanks).
   bool start(const std::u16string& search_string, FindData& first,
              bool details = true);
   // After a start that returned false: true when the directory exists but

@@ -3,6 +3,7 @@
 // Input: pattern, NUL, name; bytes map to a few units, so that wildcards,
 // dots and blanks meet often.
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -16,10 +17,9 @@ const char16_t kHigh[8] = {0x100, 0x131, 0xD800, 0xDC80, 0xE000, 0xFF21, 0xFFFD,
 
 // The eight units stand for themselves (the seeds stay readable); every
 // other byte is one of them, or one of a few units beyond one byte.
-std::u16string units_of(const uint8_t* data, size_t size) {
+std::u16string units_of(std::span<const uint8_t> bytes) {
   std::u16string out;
-  for (size_t i = 0; i < size; ++i) {
-    const uint8_t b = data[i];
+  for (uint8_t b : bytes) {
     char16_t unit = b >= 0xF8 ? kHigh[b - 0xF8] : kUnits[b % 8];
     for (char16_t own : kUnits)
       if (b == own) unit = own;
@@ -107,10 +107,9 @@ bool reference_selects(const std::u16string& pattern, const std::u16string& name
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  size_t cut = 0;
-  while (cut < size && data[cut] != 0) ++cut;
-  const std::u16string pattern = units_of(data, cut);
-  const std::u16string name = cut < size ? units_of(data + cut + 1, size - cut - 1) : u"";
+  const auto [first, second] = fuzz::split_at_nul(data, size);
+  const std::u16string pattern = units_of(first);
+  const std::u16string name = units_of(second);
 
   const plat::NameMatcher matcher(pattern);
   const bool selected = !matcher.selects_nothing() && matcher.matches(name);
