@@ -23,7 +23,7 @@ bool has_room(const std::vector<std::u16string>& list, const char* what) {
 }  // namespace
 
 void add_search_arg(const std::u16string& text) {
-  auto full = plat::full_path(text, kMaxPathUnits);
+  auto full = plat::argument_full_path(text, kMaxPathUnits);
   if (!full) return;
   if (plat::is_directory(*full) && full->find(u'*') == std::u16string::npos) {
     add_search_dir(*full);

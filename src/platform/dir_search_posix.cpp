@@ -1,6 +1,7 @@
 // Directory listing on POSIX, as FindFirstFileW lists: case-blind wildcard
 // matching, the upper-cased order, attributes and stamps of each entry.
 
+#include "platform/name_match.h"
 #include "platform/posix_internal.h"
 #include "platform/upcase_table.h"
 #include "platform/utf.h"
@@ -43,52 +44,6 @@ std::u16string fold(const std::u16string& text) {
   std::u16string out(text);
   for (char16_t& c : out) c = upcase[c];
   return out;
-}
-
-// What may stay of a pattern once the name is used up: stars and ".*"
-// groups, each of which may match the end of a name ("README.*.*" takes
-// "README", "*.**" every name).
-bool matches_end(std::u16string_view rest) {
-  size_t p = 0;
-  while (p < rest.size()) {
-    if (rest[p] == u'*') {
-      ++p;
-    } else if (rest[p] == u'.' && p + 1 < rest.size() && rest[p + 1] == u'*') {
-      p += 2;
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
-
-// '*' any run, '?' any one unit; both sides already folded.
-bool glob(std::u16string_view pattern, std::u16string_view name) {
-  size_t p = 0, n = 0;
-  size_t star = std::u16string_view::npos, resume = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && pattern[p] == u'*') {
-      star = p++;
-      resume = n;
-    } else if (p < pattern.size() && (pattern[p] == u'?' || pattern[p] == name[n])) {
-      ++p;
-      ++n;
-    } else if (star != std::u16string_view::npos) {
-      p = star + 1;
-      n = ++resume;
-    } else {
-      return false;
-    }
-  }
-  // A star that took more of the name would leave a longer rest ending in
-  // this one, which cannot match the end where this one does not.
-  return matches_end(pattern.substr(p));
-}
-
-// A name against a pattern as FindFirstFileW matches them, both folded.
-bool name_matches(const std::u16string& folded_pattern,
-                  const std::u16string& folded_name) {
-  return glob(folded_pattern, folded_name);
 }
 
 // The order of a listing: by upper-cased units, and names that differ only
@@ -235,12 +190,8 @@ bool has_wildcard(const std::u16string& pattern) {
   return pattern.find_first_of(u"*?") != std::u16string::npos;
 }
 
-// The directory and the pattern of a search string; false when the
-// pattern selects nothing. As Win32 path handling does, the trailing dots
-// and blanks of the pattern are dropped ("*.txt." is "*.txt", "ab. " is
-// "ab"), and one made of nothing else selects nothing; "." and ".." still
-// name those entries.
-bool split_search(const std::u16string& search_string, std::u16string& dir,
+// The directory and the last part of a search string, as given.
+void split_search(const std::u16string& search_string, std::u16string& dir,
                   std::u16string& pattern) {
   const size_t cut = search_string.rfind(u'/');
   if (cut == std::u16string::npos) {
@@ -250,11 +201,12 @@ bool split_search(const std::u16string& search_string, std::u16string& dir,
     dir = search_string.substr(0, cut + 1);
     pattern = search_string.substr(cut + 1);
   }
-  if (pattern != u"." && pattern != u"..") {
-    const size_t keep = pattern.find_last_not_of(u". ");
-    pattern.resize(keep == std::u16string::npos ? 0 : keep + 1);
-  }
-  return !pattern.empty();
+}
+
+// A name as path handling leaves it: without its trailing dots and blanks.
+std::u16string without_trailing_dots(const std::u16string& name) {
+  const size_t keep = name.find_last_not_of(u". ");
+  return name.substr(0, keep == std::u16string::npos ? 0 : keep + 1);
 }
 
 // The directory opened for listing, or -1 with `unreadable` telling
@@ -328,17 +280,24 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
   close();
   unreadable_ = false;
   std::u16string dir, pattern;
-  if (!split_search(search_string, dir, pattern)) return false;
+  split_search(search_string, dir, pattern);
+  if (pattern.empty()) return false;
 
   const std::string native_dir = to_native(dir);
-  // A plain name is looked up directly: the hook asks for every file it is
-  // handed, and reading a large directory each time would cost its square.
-  // Only when that exact name is missing does a spelling in another case
-  // count.
-  const bool plain = !has_wildcard(pattern) && pattern != u"." && pattern != u"..";
+  // "." and ".." name those entries; any other plain name is looked up
+  // directly: the hook asks for every file it is handed, and reading a
+  // large directory each time would cost its square. The name as given
+  // comes first, as a POSIX name may end in a dot or a blank ("trail.");
+  // then without them, as path handling drops them; only when neither is
+  // there does a spelling in another case count.
+  const bool dots = pattern == u"." || pattern == u"..";
+  const bool plain = !has_wildcard(pattern) && !dots;
+  const std::u16string trimmed = without_trailing_dots(pattern);
+  const bool trimmed_too = plain && trimmed != pattern && !trimmed.empty();
   g_looked_up.file.clear();
   if (plain && !details && native_dir == g_looked_up.listed_dir &&
-      quick_look_up(native_dir, pattern, first))
+      (quick_look_up(native_dir, pattern, first) ||
+       (trimmed_too && quick_look_up(native_dir, trimmed, first))))
     return true;
   const int fd = open_listable(native_dir, unreadable_);
   if (fd < 0) {
@@ -346,12 +305,18 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
     return false;
   }
   bool listed = false;
-  if (plain && look_up(fd, native_dir, pattern, details, first, listed)) {
+  if (plain && (look_up(fd, native_dir, pattern, details, first, listed) ||
+                (trimmed_too && look_up(fd, native_dir, trimmed, details, first, listed)))) {
     // The directory just opened is the one later calls on this name go to,
     // whatever stood at its path when it was listed.
     remember_listed_dir(native_dir, fd);
     ::close(fd);
     return listed;
+  }
+  const NameMatcher matcher(fold(pattern));
+  if (!dots && matcher.selects_nothing()) {
+    ::close(fd);
+    return false;
   }
 
   DIR* d = fdopendir(fd);  // owns fd from here on
@@ -364,8 +329,7 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
 
   // Asked only when "." or ".." would be listed: most patterns never take them.
   int root = -1;
-  const std::u16string folded_pattern = fold(pattern);
-  const bool all = folded_pattern == u"*" || folded_pattern == u"*.*";
+  const bool all = matcher.selects_all();
   bool dot_kept = false;
   std::u16string name, key;
   // Without files, the one that would come first is still kept unless "."
@@ -380,10 +344,12 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
     const bool only_first = directories_only_ && type == DT_REG;
     if (only_first && dot_kept) continue;
     name = utf8_to_utf16_escaped(de->d_name);
-    if (!all) {
+    if (dots) {
+      if (name != pattern) continue;
+    } else if (!all) {
       key = name;
       for (char16_t& c : key) c = fold_unit(c);
-      if (!name_matches(folded_pattern, key)) continue;
+      if (!matcher.matches(key)) continue;
     }
     if (dot) {
       if (root < 0) root = at_volume_root(fd) ? 1 : 0;

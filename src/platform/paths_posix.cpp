@@ -3,11 +3,13 @@
 
 #include "platform/posix_internal.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -84,6 +86,22 @@ std::optional<std::u16string> full_path(const std::u16string& path,
   }
   if (result.size() > max_units) return std::nullopt;
   return result;
+}
+
+// Win32 drops the trailing dots and blanks of the last part ("*.txt." is
+// "*.txt", ".*." is ".*"); a POSIX name may end in them, and one that
+// exists is kept as it is.
+std::optional<std::u16string> argument_full_path(const std::u16string& path,
+                                                 size_t max_units) {
+  std::optional<std::u16string> full = full_path(path, max_units);
+  if (!full || full->back() == u'/') return full;
+  const size_t last_part = full->rfind(u'/') + 1;
+  const size_t keep = full->find_last_not_of(u". ") + 1;
+  if (keep == full->size()) return full;
+  struct stat st;
+  if (fstatat(AT_FDCWD, to_native(*full).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return full;
+  full->resize(std::max(keep, last_part));
+  return full;
 }
 
 bool same_dir_name(const std::u16string& a, const std::u16string& b) {

@@ -62,6 +62,12 @@ std::optional<std::u16string> full_path(const std::u16string& path, size_t max_u
   return from_wide(buffer.data(), n);
 }
 
+// GetFullPathNameW has already dropped the trailing dots and blanks.
+std::optional<std::u16string> argument_full_path(const std::u16string& path,
+                                                 size_t max_units) {
+  return full_path(path, max_units);
+}
+
 std::optional<std::u16string> current_dir() {
   std::wstring buffer(kLongPathUnits, L'\0');
   const DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());

@@ -44,6 +44,11 @@ bool slash_begins_option();             // '/' introduces an option group
 // Full path of `path` (at most max_units units); nullopt on failure.
 std::optional<std::u16string> full_path(const std::u16string& path,
                                         size_t max_units);
+// Full path of a file argument: its last part without the trailing dots
+// and blanks Win32 drops from it, unless (POSIX) an entry of that very
+// name exists.
+std::optional<std::u16string> argument_full_path(const std::u16string& path,
+                                                 size_t max_units);
 std::optional<std::u16string> current_dir();
 // Directory names compared as the platform compares them (search list).
 bool same_dir_name(const std::u16string& a, const std::u16string& b);
@@ -96,10 +101,10 @@ struct FindData {
 };
 
 // One enumeration of `directory + pattern`. On Win32 this is a find
-// handle. On POSIX the names are matched case-insensitively with '*' and
-// '?' ("*.*" matches every name), "." and ".." come first except at a
-// volume root, the rest in the order of their upper-cased UTF-16 units,
-// and only regular files and directories are returned.
+// handle. On POSIX a pattern selects what it selects on Windows (case
+// ignored, "*.*" every name, '?' never a dot), "." and ".." come first
+// except at a volume root, the rest in the order of their upper-cased
+// UTF-16 units, and only regular files and directories are returned.
 class DirSearch {
  public:
   DirSearch() = default;
@@ -111,7 +116,8 @@ class DirSearch {
   // Without details only the name and the directory and hidden bits are
   // sure to be filled (size, stamps and the read-only bit may stay 0):
   // cheaper where the platform must ask for the rest per entry.
-  // A pattern without wildcards is looked up directly first.
+  // A pattern without wildcards is looked up directly first (on POSIX as
+  // given, then without its trailing dots and blanks).
   bool start(const std::u16string& search_string, FindData& first,
              bool details = true);
   // After a start that returned false: true when the directory exists but

@@ -87,6 +87,14 @@ TEST_F(ConvertE2E, WildcardArgumentsAndBareNames) {
   r = run({"logs/*.csv", "other/*.txt"});
   EXPECT_TRUE(fs::exists(tmp.path() / "logs/b.IP"));
   EXPECT_TRUE(fs::exists(tmp.path() / "other/c.IP"));
+  // The trailing dot goes before the name is split: ".*." is ".*", whose
+  // name part is empty, so every file is converted.
+  tmp.write("dots/.profile", "4\n");
+  tmp.write("dots/plain", "5\n");
+  r = run({"dots/.*."});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(tmp.path() / "dots/.IP"));
+  EXPECT_TRUE(fs::exists(tmp.path() / "dots/plain.IP"));
 }
 
 TEST_F(ConvertE2E, ExistingOutputIsReplacedAndLaterInputWins) {

@@ -460,6 +460,8 @@ TEST_F(HardeningE2E, OddNamesGetTheirOwnOutputNames) {
       {"-", "-.IP"},
       {"a*b?[1].txt", "a*b?[1].IP"},
       {"spaces and 'quotes'.log", "spaces and 'quotes'.IP"},
+      {"trail.", "trail.IP"},  // a trailing dot or blank: no Windows name
+      {"notes ", "notes .IP"},
   };
   for (const auto& [name, output] : names) tmp.write("d/" + name, "5\n");
   const auto r = run({"d"});
@@ -469,6 +471,10 @@ TEST_F(HardeningE2E, OddNamesGetTheirOwnOutputNames) {
         << output;
     EXPECT_NE(r.out.find("Input file  " + base() + "/d/" + name + "\n"), std::string::npos) << name;
   }
+  // Named, such a file is found as it is.
+  const auto named = run({"d/trail."});
+  EXPECT_EQ(named.status, 0) << named.err;
+  EXPECT_EQ(named.out, "\nInput file  " + base() + "/d/trail.\nOutput file " + base() + "/d/trail.IP\n");
 }
 
 TEST_F(HardeningE2E, LongestNamesAreConvertedWhereTheOutputNameFits) {

@@ -2,6 +2,7 @@
 // language; a pattern of ordinary characters matches only its own text,
 // and every text matches itself with each character escaped.
 #include <cstdint>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,9 +15,9 @@ namespace {
 // A few units beyond one byte, so that sets and ranges meet them.
 const char16_t kHigh[8] = {0x100, 0x7FF, 0xD800, 0xDC80, 0xE000, 0xFFFD, 0xFFFF, 0x1234};
 
-std::u16string units_of(const uint8_t* data, size_t size) {
+std::u16string units_of(std::span<const uint8_t> bytes) {
   std::u16string out;
-  for (size_t i = 0; i < size; ++i) out.push_back(data[i] >= 0xF8 ? kHigh[data[i] - 0xF8] : data[i]);
+  for (uint8_t b : bytes) out.push_back(b >= 0xF8 ? kHigh[b - 0xF8] : b);
   return out;
 }
 
@@ -140,10 +141,9 @@ bool is_plain(const std::u16string& pattern) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  size_t cut = 0;
-  while (cut < size && data[cut] != 0) ++cut;
-  const std::u16string pattern = units_of(data, cut);
-  const std::u16string text = cut < size ? units_of(data + cut + 1, size - cut - 1) : u"";
+  const auto [first, second] = fuzz::split_at_nul(data, size);
+  const std::u16string pattern = units_of(first);
+  const std::u16string text = units_of(second);
 
   const int result = wild_match(pattern, text);
   FUZZ_CHECK(result == 0 || result == 1);

@@ -62,6 +62,14 @@ bool names_outside(std::string_view bytes) {
   return bytes.find('/') != std::string_view::npos || bytes.find('\\') != std::string_view::npos;
 }
 
+std::pair<std::span<const uint8_t>, std::span<const uint8_t>> split_at_nul(const uint8_t* data,
+                                                                           size_t size) {
+  const std::span<const uint8_t> bytes(data, size);
+  size_t cut = 0;
+  while (cut < size && data[cut] != 0) ++cut;
+  return {bytes.first(cut), cut < size ? bytes.subspan(cut + 1) : bytes.last(0)};
+}
+
 std::vector<std::u16string> arguments_of(const uint8_t* data, size_t size) {
   std::vector<std::u16string> args{u"ipconv"};
   if (size == 0) return args;

@@ -5,8 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace fuzz {
@@ -28,6 +30,11 @@ void check_settings_within_limits();
 // True when the bytes could name a file outside the sandbox: a separator
 // (any absolute or relative path with a directory) is refused.
 bool names_outside(std::string_view bytes);
+
+// The bytes before the first NUL, and those after it (none without one):
+// the two texts of a matcher's input.
+std::pair<std::span<const uint8_t>, std::span<const uint8_t>> split_at_nul(const uint8_t* data,
+                                                                           size_t size);
 
 // The bytes cut at every NUL into arguments, each decoded as the platform
 // decodes its arguments; argument 0 is the program.

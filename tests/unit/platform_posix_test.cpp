@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/name_match.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
 
@@ -122,7 +123,7 @@ TEST_F(PlatformPosixTest, PatternsIgnoreCaseAndStarDotStarTakesNamesWithoutDot) 
     tmp.write(name, "x");
   EXPECT_EQ(names("*.txt"), (Names{"notes.txt", "r1.txt", "Report.TXT"}));
   EXPECT_EQ(names("R?.TxT"), (Names{"r1.txt"}));
-  EXPECT_EQ(names("?"), (Names{".", "x"}));  // "." is a one-unit name too
+  EXPECT_EQ(names("?"), (Names{"x"}));  // '?' takes no dot, not even "."
   EXPECT_EQ(names("*.*"),
             (Names{".", "..", "data.csv", "notes.txt", "r1.txt", "README", "Report.TXT", "x"}));
   EXPECT_EQ(names("readme.*"), (Names{"README"}));
@@ -135,7 +136,7 @@ TEST_F(PlatformPosixTest, PatternsIgnoreCaseAndStarDotStarTakesNamesWithoutDot) 
   for (const char* pattern : {"*.txt.", "*.txt ", "*.txt. .", "*.TXT.."})
     EXPECT_EQ(names(pattern), txt) << '"' << pattern << '"';
   for (const char* pattern : {"x.", "x ", "X. "}) EXPECT_EQ(names(pattern), (Names{"x"}));
-  EXPECT_EQ(names("*."), names("*"));
+  EXPECT_EQ(names("*."), (Names{".", "..", "README", "x"}));  // no extension
   for (const char* pattern : {"...", " ", ". ."}) EXPECT_EQ(names(pattern), Names{});
 
   // Every trailing ".*" group may match the end of a name.
@@ -145,6 +146,36 @@ TEST_F(PlatformPosixTest, PatternsIgnoreCaseAndStarDotStarTakesNamesWithoutDot) 
   EXPECT_EQ(names("*.**"), all);
   EXPECT_EQ(names("r1.*.*"), (Names{"r1.txt"}));
   EXPECT_EQ(names("*.*.txt"), Names{});  // a ".*" before more text needs its dot
+}
+
+// Which names a pattern selects, as FindFirstFileExW rewrites the pattern
+// and FsRtlIsNameInExpression matches the rewritten one (both folded).
+TEST(NameMatcher, SelectsWhatWindowsSelects) {
+  const struct {
+    const char16_t* pattern;
+    const char16_t* name;
+    bool selected;
+  } cases[] = {
+      // '?' takes one unit that is not a dot, and nothing at a dot or at the end.
+      {u"log?.csv", u"log.csv", true},  {u"a?", u"a", true},       {u"a?", u"ab", true},
+      {u"a?.txt", u"a.txt", true},      {u"a*?", u"a", true},      {u"??.", u"a", true},
+      {u"a?c", u"ac", false},           {u"?a", u".a", false},     {u"I??", u"I.1", false},
+      // A ".*" may take the end of the name; a star before a dot stops at
+      // the name's last dot.
+      {u"a.*", u"a", true},             {u"README.*.*", u"README", true},
+      {u"*.*", u"x", true},             {u"*.txt", u"x.txt.bak", false},
+      {u"*.c.d", u"a.b.c.d", true},     {u"*.*.txt", u"a.b.txt", true},
+      // A pattern that ended in a dot: no extension, through its last star.
+      {u"*.txt.", u"notes.txt", true},  {u"*.", u"README", true},  {u"*.", u"data.csv", false},
+      {u"a*b.", u"ax.yb", false},
+      // What is a wildcard on Windows is a plain unit of a POSIX name here.
+      {u"a<b", u"a<b", true},           {u"x<", u"x.txt", false},
+  };
+  for (const auto& c : cases) {
+    const plat::NameMatcher matcher(c.pattern);
+    EXPECT_EQ(matcher.matches(c.name), c.selected)
+        << test::u8(c.pattern) << " against " << test::u8(c.name);
+  }
 }
 
 // Case is folded with the upper case Windows gives every unit of the Basic
@@ -200,11 +231,18 @@ TEST_F(PlatformPosixTest, PlainNameIsFoundAlsoInAnotherCase) {
   ASSERT_TRUE(other_case);
   EXPECT_EQ(other_case->name, u"Exact.txt");
   EXPECT_FALSE(find("Exact.txt2"));
-  // The name is looked up without its trailing dots and blanks.
+  // The name is looked up without its trailing dots and blanks, unless
+  // one of that very name is there.
   auto trailing = find("Exact.txt. ");
   ASSERT_TRUE(trailing);
   EXPECT_EQ(trailing->name, u"Exact.txt");
   EXPECT_EQ(trailing->size, 5u);
+  tmp.write("Exact.txt.", "12");
+  for (bool details : {true, false}) {
+    trailing = find("Exact.txt.", details);
+    ASSERT_TRUE(trailing);
+    EXPECT_EQ(trailing->name, u"Exact.txt.");
+  }
 
   // Right after a listing of its directory a plain name costs one query;
   // what that query cannot settle still takes the full way.
