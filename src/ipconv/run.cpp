@@ -107,6 +107,9 @@ exit_status run_program(const std::vector<std::u16string>& args) {
   init_program_defaults();
   parse_options(args);
   open_output();
+  // What the run writes is never one of its inputs.
+  if (g_options.output == 1) note_run_file(out_file);
+  note_run_file(acct_file);
   print_run_header(args);
   check_acct_file();  // the record of this run is complete here
 

@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace plat {
 
@@ -86,30 +88,29 @@ AtPath at_path(const std::string& path) {
   return {AT_FDCWD, path.c_str()};
 }
 
+void forget_looked_up_file() {
+  if (g_looked_up.file_fd >= 0) ::close(g_looked_up.file_fd);
+  g_looked_up.file_fd = -1;
+  g_looked_up.file.clear();
+}
+
 bool open_read(const std::u16string& path, File& file) {
   file.close();
   const std::string native = to_native(path);
+  // The regular file a lookup has just found is already open: what is
+  // read is what the lookup saw, whatever stands at its name now.
+  if (!g_looked_up.file.empty() && native == g_looked_up.file && g_looked_up.file_fd >= 0) {
+    file.handle_ = g_looked_up.file_fd;
+    file.expected_size_ = g_looked_up.size;
+    g_looked_up.file_fd = -1;
+    g_looked_up.file.clear();
+    return true;
+  }
+  forget_looked_up_file();
   const AtPath at = at_path(native);
   // Non-blocking so that a FIFO cannot hold the open; only regular files
   // are read, and their reads ignore the flag, so it stays.
-  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
-  // The regular file a lookup has just found is not asked about again.
-  // Not followed, should a link have taken its place meanwhile: anything
-  // other than a file there now fails its open or its first read.
-  if (!g_looked_up.file.empty() && native == g_looked_up.file) {
-    g_looked_up.file.clear();
-    const int fd = openat(at.dir, at.name, kFlags | O_NOFOLLOW);
-    if (fd >= 0) {
-      file.handle_ = fd;
-      file.expected_size_ = g_looked_up.size;
-      return true;
-    }
-    if (errno != ELOOP) {
-      remember_error();
-      return false;
-    }
-  }
-  int fd = openat(at.dir, at.name, kFlags);
+  int fd = openat(at.dir, at.name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     remember_error();
     return false;
@@ -422,6 +423,7 @@ bool commit_output(PendingOutput& output) {
 
 void reset_files_state() {
   remember_listed_dir(std::string(), -1);
+  forget_looked_up_file();
   g_looked_up = LookedUp();
   g_close_checked = false;
   g_close_checked_dir.clear();
@@ -440,6 +442,42 @@ bool process_running(uint64_t pid) {
   if (pid == 0 || pid > static_cast<uint64_t>(INT_MAX)) return false;
   // EPERM: it runs, under another user.
   return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+std::optional<uint64_t> process_started(uint64_t pid) {
+  if (pid == 0 || pid > static_cast<uint64_t>(INT_MAX)) return std::nullopt;
+  // Field 22 of /proc/PID/stat: the clock ticks from the boot to the
+  // start. The name in field 2 may hold blanks and parentheses, so the
+  // fields are counted from its last ')'.
+  FILE* f = fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "re");
+  if (f == nullptr) return std::nullopt;
+  char text[4096];
+  const size_t n = fread(text, 1, sizeof text - 1, f);
+  fclose(f);
+  text[n] = '\0';
+  const char* p = strrchr(text, ')');
+  if (p == nullptr) return std::nullopt;
+  ++p;
+  for (int field = 3; field < 22; ++field) {
+    while (*p == ' ') ++p;
+    while (*p != ' ' && *p != '\0') ++p;
+  }
+  char* end = nullptr;
+  const unsigned long long ticks = strtoull(p, &end, 10);
+  const long hz = sysconf(_SC_CLK_TCK);
+  if (end == p || hz <= 0) return std::nullopt;
+  // When the boot was, by the wall clock: now, less the time since then
+  // as the kernel counts a process's start (time suspended included).
+  struct timespec wall, since_boot;
+  if (clock_gettime(CLOCK_REALTIME, &wall) != 0 || clock_gettime(CLOCK_BOOTTIME, &since_boot) != 0)
+    return std::nullopt;
+  constexpr int64_t kNano = 1000000000;
+  const int64_t boot = (static_cast<int64_t>(wall.tv_sec) - since_boot.tv_sec) * kNano +
+                       (wall.tv_nsec - since_boot.tv_nsec);
+  const int64_t started = boot + static_cast<int64_t>(ticks / static_cast<unsigned long long>(hz)) * kNano +
+                          static_cast<int64_t>(ticks % static_cast<unsigned long long>(hz)) * kNano / hz;
+  if (started < 0) return std::nullopt;
+  return stamp_of(started / kNano, started % kNano);
 }
 
 std::string last_error_text() { return strerror(g_last_errno); }
