@@ -18,6 +18,8 @@
 #include "framework/text.h"
 #include "platform/platform.h"
 
+bool g_extra_item_ignored = false;
+
 bool begins_option_group(const std::u16string& arg) {
   if (arg.empty()) return false;
   return arg[0] == u'-' || arg[0] == u'+' ||
@@ -324,6 +326,10 @@ void answer_request(std::u16string_view long_text) {
   if (equals_ignore_case(long_text, u"VERSION")) answer_version();
 }
 
+bool is_long_option(const std::u16string& arg) {
+  return arg.size() > 1 && arg[1] == u'-' && begins_option_group(arg);
+}
+
 // A help or version request is answered before the accounting file, the
 // INI file or any other argument is acted on, wherever it stands. "/?"
 // is a help request on every platform, never a path to walk.
@@ -331,9 +337,21 @@ void answer_requests_first(const std::vector<std::u16string>& args) {
   for (size_t k = 1; k < args.size(); ++k) {
     const std::u16string& arg = args[k];
     if (arg == u"/?") answer_help();
-    if (arg.size() > 1 && arg[1] == u'-' && begins_option_group(arg))
-      answer_request(std::u16string_view(arg).substr(2));
+    if (is_long_option(arg)) answer_request(std::u16string_view(arg).substr(2));
   }
+}
+
+// Without a file argument the run converts the whole current tree, so a
+// mistake there is no place to go on from: a long option no row knows (a
+// lone "--" among them), or -h alone, meant as a help request. They are
+// answered as "-?" before anything is read or written.
+void answer_mistakes_without_file_argument(const std::vector<std::u16string>& args) {
+  if (args.size() < 2 || is_file_argument(args[1])) return;
+  if (args.size() == 2 && args[1].size() == 2 && begins_option_group(args[1]) &&
+      (args[1][1] == u'h' || args[1][1] == u'H'))
+    answer_help();
+  for (size_t k = 1; k < args.size(); ++k)
+    if (is_long_option(args[k]) && !long_option_known(args[k].substr(2))) answer_help();
 }
 
 void process_letter(Scan& s) {
@@ -343,6 +361,8 @@ void process_letter(Scan& s) {
       s.group_done = true;
       std::u16string text = s.attached();
       answer_request(text);  // also inside a group, as in -r-HELP
+      // Inside a group too (-r-HLEP), with nothing but the tree to convert.
+      if (file_argument_count == 0 && !long_option_known(text)) answer_help();
       if (parse_long_option(text, g_options) != 0) {
         std::printf("\nIllegal option: %s", plat::to_native(text).c_str());
         end_run(exit_status::illegal_option);
@@ -424,7 +444,23 @@ void write_extra_item(const std::u16string& arg) {
   std::printf("Please check your syntax, and correct to problem.\n");
 }
 
+// An output file that is one of the files named to convert would be
+// emptied before it is read: refused before anything is written to it or
+// to the accounting file.
+void refuse_output_over_input() {
+  if (g_options.output != 1) return;
+  for (const auto& argument : file_arguments) {
+    if (argument.pattern.empty() || argument.pattern.find_first_of(u"*?") != std::u16string::npos)
+      continue;
+    if (!plat::same_file(output_path, argument.directory + argument.pattern)) continue;
+    std::fprintf(stderr, "\nOutput file %s is also an input file\n",
+                 plat::to_native(output_path).c_str());
+    end_run(exit_status::illegal_option);
+  }
+}
+
 void end_of_parsing() {
+  refuse_output_over_input();
   if (type_list.empty()) add_file_type(u"*.*");
   if (g_options.accounting) {
     acct_file = open_acct_file(acct_path);
@@ -454,6 +490,7 @@ void parse_options(const std::vector<std::u16string>& args) {
   exclude_list.reserve(kExcludeSlots);
 
   answer_requests_first(args);
+  answer_mistakes_without_file_argument(args);
 
   if (auto acct = plat::get_env("ACCT")) {
     const std::u16string name = equals_ignore_case(*acct, u"ON") ? u"ACCT-ING" : *acct;
@@ -483,6 +520,7 @@ void parse_options(const std::vector<std::u16string>& args) {
       // directory instead of what was typed: most likely a file named
       // after the options.
       if (file_args == 0) end_run(exit_status::illegal_option);
+      g_extra_item_ignored = true;
       break;
     }
     if (args[i] == u"-.ini") {
@@ -496,3 +534,5 @@ void parse_options(const std::vector<std::u16string>& args) {
 
   end_of_parsing();
 }
+
+void reset_options_state() { g_extra_item_ignored = false; }

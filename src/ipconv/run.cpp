@@ -149,6 +149,8 @@ exit_status run_program(const std::vector<std::u16string>& args) {
   if (g_conversion_status == 3 || g_acct_write_failed || !outputs_written)
     return exit_status::output_file;
   if (g_conversion_status == 2 || g_walk_status == 2) return exit_status::input_file;
+  // Part of what was asked was not done: a script must be able to tell.
+  if (g_extra_item_ignored) return exit_status::illegal_option;
   return exit_status::normal_exit;
 }
 

@@ -7,6 +7,7 @@
 
 #include "framework/acct.h"
 #include "framework/environment.h"
+#include "framework/options.h"
 #include "framework/pause.h"
 #include "framework/search_lists.h"
 #include "framework/settings.h"
@@ -38,6 +39,7 @@ void reset_all_state() {
   reset_settings();
   reset_environment();
   reset_search_lists();
+  reset_options_state();
   reset_acct_state();
   reset_walk_state();
   reset_streams_state();
