@@ -90,7 +90,7 @@ TEST_F(ConvertE2E, WildcardArgumentsAndBareNames) {
   EXPECT_TRUE(fs::exists(tmp.path() / "other/c.IP"));
 }
 
-TEST_F(ConvertE2E, ExistingOutputIsReplacedAndLaterInputWins) {
+TEST_F(ConvertE2E, ExistingOutputIsReplacedAndLaterInputWinsWithANote) {
   tmp.write("d/log.IP", "old content\n");
   tmp.write("d/log.csv", "1\n");
   tmp.write("d/log.txt", "2\n");
@@ -98,7 +98,16 @@ TEST_F(ConvertE2E, ExistingOutputIsReplacedAndLaterInputWins) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(read_file(tmp.path() / "d/log.IP"), test::program_text("2|Hex|00000002|IP-decimal|0.0.0.2\n"));
   // log.IP itself matched "log.*": it is never converted onto itself.
-  EXPECT_NE(r.err.find("log.IP"), std::string::npos);
+  EXPECT_NE(r.err.find("log.IP: it is its own output file"), std::string::npos);
+  // The output replaced within the run is named once; the one that was
+  // there before the run is not.
+  const fs::path d = fs::canonical(tmp.path()) / "d";
+  const std::string note = "\nNote: " + test::shown_path(d / "log.IP") + " from " +
+                           test::shown_path(d / "log.txt") + " replaces the one written from " +
+                           test::shown_path(d / "log.csv") + " in this run\n";
+  EXPECT_NE(r.err.find(note), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("Note:"), r.err.rfind("Note:")) << r.err;
+  EXPECT_EQ(r.out.find("Note:"), std::string::npos);
 }
 
 TEST_F(ConvertE2E, EmptyFileAndHiddenName) {

@@ -274,6 +274,8 @@ TEST_F(HardeningE2E, InputsChangedBetweenTheWalkAndTheirConversion) {
   // Each 13-byte line gains the 39 bytes of its suffix.
   EXPECT_EQ(fs::file_size(d / "a.IP"), big.size() / 13 * (13 + 39));
   for (const char* name : {"b.IP", "c.IP", "d.IP", "e.IP"}) EXPECT_FALSE(fs::exists(d / name)) << name;
+  EXPECT_NE(r.err.find("\nSkipped " + base() + "/d/c.txt: not a regular file\n"), std::string::npos)
+      << r.err;
   EXPECT_NE(r.err.find(base() + "/d/d.txt"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find(base() + "/d/e.txt"), std::string::npos) << r.err;
   EXPECT_EQ(leftovers(d), std::vector<std::string>{});

@@ -16,6 +16,7 @@
 #include "framework/text.h"
 #include "framework/walk.h"
 #include "ipconv/convert.h"
+#include "ipconv/file_notes.h"
 #include "ipconv/run.h"
 #include "platform/platform.h"
 #include "platform/utf.h"
@@ -45,6 +46,7 @@ void reset_all_state() {
   reset_streams_state();
   reset_stream_listing_state();
   reset_convert_state();
+  reset_file_notes();
   reset_run_state();
   g_pauses = g_seconds = 0;
   set_pause_hook(count_pause);
