@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "framework/acct.h"
+#include "framework/argument_checks.h"
 #include "framework/dates.h"
 #include "framework/exit_status.h"
 #include "framework/ini.h"
@@ -24,6 +25,10 @@ bool begins_option_group(const std::u16string& arg) {
   if (arg.empty()) return false;
   return arg[0] == u'-' || arg[0] == u'+' ||
          (arg[0] == u'/' && plat::slash_begins_option());
+}
+
+bool is_long_option(const std::u16string& arg) {
+  return arg.size() > 1 && arg[1] == u'-' && begins_option_group(arg);
 }
 
 bool is_file_argument(const std::u16string& arg) {
@@ -326,10 +331,6 @@ void answer_request(std::u16string_view long_text) {
   if (equals_ignore_case(long_text, u"VERSION")) answer_version();
 }
 
-bool is_long_option(const std::u16string& arg) {
-  return arg.size() > 1 && arg[1] == u'-' && begins_option_group(arg);
-}
-
 // A help or version request is answered before the accounting file, the
 // INI file or any other argument is acted on, wherever it stands. "/?"
 // is a help request on every platform, never a path to walk.
@@ -339,19 +340,6 @@ void answer_requests_first(const std::vector<std::u16string>& args) {
     if (arg == u"/?") answer_help();
     if (is_long_option(arg)) answer_request(std::u16string_view(arg).substr(2));
   }
-}
-
-// Without a file argument the run converts the whole current tree, so a
-// mistake there is no place to go on from: a long option no row knows (a
-// lone "--" among them), or -h alone, meant as a help request. They are
-// answered as "-?" before anything is read or written.
-void answer_mistakes_without_file_argument(const std::vector<std::u16string>& args) {
-  if (args.size() < 2 || is_file_argument(args[1])) return;
-  if (args.size() == 2 && args[1].size() == 2 && begins_option_group(args[1]) &&
-      (args[1][1] == u'h' || args[1][1] == u'H'))
-    answer_help();
-  for (size_t k = 1; k < args.size(); ++k)
-    if (is_long_option(args[k]) && !long_option_known(args[k].substr(2))) answer_help();
 }
 
 void process_letter(Scan& s) {
@@ -442,21 +430,6 @@ void write_extra_item(const std::u16string& arg) {
               plat::to_native(arg).c_str());
   std::printf("at the end of the command line\n");
   std::printf("Please check your syntax, and correct to problem.\n");
-}
-
-// An output file that is one of the files named to convert would be
-// emptied before it is read: refused before anything is written to it or
-// to the accounting file.
-void refuse_output_over_input() {
-  if (g_options.output != 1) return;
-  for (const auto& argument : file_arguments) {
-    if (argument.pattern.empty() || argument.pattern.find_first_of(u"*?") != std::u16string::npos)
-      continue;
-    if (!plat::same_file(output_path, argument.directory + argument.pattern)) continue;
-    std::fprintf(stderr, "\nOutput file %s is also an input file\n",
-                 plat::to_native(output_path).c_str());
-    end_run(exit_status::illegal_option);
-  }
 }
 
 void end_of_parsing() {

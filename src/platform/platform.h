@@ -315,11 +315,6 @@ inline constexpr char16_t kTempMarker[] = u".~ipconv-";
 // The process id in the name of one of our temporaries; nullopt for any
 // other name.
 std::optional<uint64_t> temp_name_owner(const std::u16string& name);
-// A process with this id runs on this machine.
-bool process_running(uint64_t pid);
-// When the process with this id started, as a stamp; nullopt when that
-// cannot be learnt.
-std::optional<uint64_t> process_started(uint64_t pid);
 // Text of the last failed operation's system error. Each thread has its
 // own: a thread that fails hands its error code to the thread that reports
 // it, which takes it over with set_last_error_code.
@@ -370,6 +365,11 @@ void sleep_seconds(int seconds);
 // holding them back in the main thread holds them back for the process.
 std::thread start_thread(std::function<void()> body);
 void use_ansi_file_names();  // SetFileApisToANSI; nothing on POSIX
+// A process with this id runs on this machine.
+bool process_running(uint64_t pid);
+// When the process with this id started, as a stamp; nullopt when that
+// cannot be learnt.
+std::optional<uint64_t> process_started(uint64_t pid);
 
 // File-open dialog; POSIX: the title as a prompt on a terminal, one line.
 std::optional<std::u16string> open_file_dialog(const std::u16string& title);
