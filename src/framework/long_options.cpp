@@ -246,3 +246,5 @@ int parse_long_option(const std::u16string& text, option_rec& options) {
     apply_switch_row(r->what, on_off, options);
   return 0;
 }
+
+bool long_option_known(const std::u16string& text) { return find_row(text) != nullptr; }

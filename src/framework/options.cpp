@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "framework/acct.h"
+#include "framework/argument_checks.h"
 #include "framework/dates.h"
 #include "framework/exit_status.h"
 #include "framework/ini.h"
@@ -18,10 +19,16 @@
 #include "framework/text.h"
 #include "platform/platform.h"
 
+bool g_extra_item_ignored = false;
+
 bool begins_option_group(const std::u16string& arg) {
   if (arg.empty()) return false;
   return arg[0] == u'-' || arg[0] == u'+' ||
          (arg[0] == u'/' && plat::slash_begins_option());
+}
+
+bool is_long_option(const std::u16string& arg) {
+  return arg.size() > 1 && arg[1] == u'-' && begins_option_group(arg);
 }
 
 bool is_file_argument(const std::u16string& arg) {
@@ -331,8 +338,7 @@ void answer_requests_first(const std::vector<std::u16string>& args) {
   for (size_t k = 1; k < args.size(); ++k) {
     const std::u16string& arg = args[k];
     if (arg == u"/?") answer_help();
-    if (arg.size() > 1 && arg[1] == u'-' && begins_option_group(arg))
-      answer_request(std::u16string_view(arg).substr(2));
+    if (is_long_option(arg)) answer_request(std::u16string_view(arg).substr(2));
   }
 }
 
@@ -343,6 +349,8 @@ void process_letter(Scan& s) {
       s.group_done = true;
       std::u16string text = s.attached();
       answer_request(text);  // also inside a group, as in -r-HELP
+      // Inside a group too (-r-HLEP), with nothing but the tree to convert.
+      if (file_argument_count == 0 && !long_option_known(text)) answer_help();
       if (parse_long_option(text, g_options) != 0) {
         std::printf("\nIllegal option: %s", plat::to_native(text).c_str());
         end_run(exit_status::illegal_option);
@@ -425,6 +433,7 @@ void write_extra_item(const std::u16string& arg) {
 }
 
 void end_of_parsing() {
+  refuse_output_over_input();
   if (type_list.empty()) add_file_type(u"*.*");
   if (g_options.accounting) {
     acct_file = open_acct_file(acct_path);
@@ -454,6 +463,7 @@ void parse_options(const std::vector<std::u16string>& args) {
   exclude_list.reserve(kExcludeSlots);
 
   answer_requests_first(args);
+  answer_mistakes_without_file_argument(args);
 
   if (auto acct = plat::get_env("ACCT")) {
     const std::u16string name = equals_ignore_case(*acct, u"ON") ? u"ACCT-ING" : *acct;
@@ -483,6 +493,7 @@ void parse_options(const std::vector<std::u16string>& args) {
       // directory instead of what was typed: most likely a file named
       // after the options.
       if (file_args == 0) end_run(exit_status::illegal_option);
+      g_extra_item_ignored = true;
       break;
     }
     if (args[i] == u"-.ini") {
@@ -496,3 +507,5 @@ void parse_options(const std::vector<std::u16string>& args) {
 
   end_of_parsing();
 }
+
+void reset_options_state() { g_extra_item_ignored = false; }

@@ -34,9 +34,12 @@ namespace {
 std::vector<std::u16string> g_unsearchable;
 std::set<std::u16string> g_leftovers_noted;
 
+// The files this run writes (output file, accounting file): never inputs.
+std::vector<plat::FileIdentity> g_run_files;
+
 // Directories on the walk's current path: a link back to one of them would
 // otherwise make the walk go round for ever.
-std::vector<plat::DirIdentity> g_walk_path;
+std::vector<plat::FileIdentity> g_walk_path;
 
 constexpr int kProgressDirUnits = 60;
 
@@ -76,27 +79,54 @@ void note_unsearchable(const std::u16string& directory) {
   g_walk_status = 2;
 }
 
+uint64_t stamp_of_seconds(int64_t seconds) {
+  return static_cast<uint64_t>(seconds + plat::kEpochDelta) * plat::kStampsPerSecond;
+}
+
+// Whether the process `owner` may be writing a temporary last written at
+// `written`: it runs, and did not start after that write (its number then
+// belongs to another process than the one that wrote it). A start within a
+// second of the write counts as before it: the clocks compared are not
+// finer than that.
+bool owner_may_write(uint64_t owner, uint64_t written) {
+  if (!plat::process_running(owner)) return false;
+  const auto started = plat::process_started(owner);
+  return !started || written == 0 || *started <= written + plat::kStampsPerSecond;
+}
+
 // One of our own temporary files. Converting it would turn part of an
 // output into a .IP of its own, so it is never handed over. One whose owner
-// still runs is being written: left alone without a word. A leftover is
-// removed only when it is proven stale: owner gone and last written before
-// this run began; otherwise it is named and left.
+// may still be writing it is named and left alone. A leftover is removed
+// only when it is proven stale: its writer gone and last written before
+// this run began; otherwise it is named and left. One that has gone since
+// the listing needs no word.
 void pass_over_temporary(const std::u16string& directory, const std::u16string& name,
                          uint64_t owner) {
-  if (g_counting != 0 || plat::process_running(owner)) return;
+  if (g_counting != 0) return;
   const std::u16string path = directory + name;
-  if (!g_leftovers_noted.insert(path).second) return;
-  bool removed = false;
-  if (g_run_started > 0) {
-    const uint64_t started = static_cast<uint64_t>(g_run_started + plat::kEpochDelta) * plat::kStampsPerSecond;
-    const auto stamps = plat::object_stamps(path);
-    if (stamps && stamps->last_write != 0 && stamps->last_write < started)
-      removed = plat::remove_file(path);
+  if (g_leftovers_noted.count(path) != 0) return;
+  const auto stamps = plat::object_stamps(path);
+  if (!stamps && !plat::exists(path)) return;
+  g_leftovers_noted.insert(path);
+  const uint64_t written = stamps ? stamps->last_write : 0;
+  if (owner_may_write(owner, written)) {
+    std::fprintf(stderr, "\nPassed over temporary file %s: another ipconv may be writing it\n",
+                 shown(path).c_str());
+    return;
   }
+  const bool removed = g_run_started > 0 && written != 0 &&
+                       written < stamp_of_seconds(g_run_started) && plat::remove_file(path);
   std::fprintf(stderr,
                removed ? "\nRemoved leftover temporary file %s\n"
                        : "\nPassed over leftover temporary file %s\n",
                shown(path).c_str());
+}
+
+bool is_run_file(const std::u16string& directory, const std::u16string& name) {
+  if (g_run_files.empty()) return false;
+  const auto identity = plat::file_identity(directory + name);
+  return identity &&
+         std::find(g_run_files.begin(), g_run_files.end(), *identity) != g_run_files.end();
 }
 
 bool progress_count_shown() {
@@ -115,7 +145,7 @@ void erase_console(int count) {
 }
 
 void walk_dir(const std::u16string& directory) {
-  const auto identity = plat::dir_identity(directory);
+  const auto identity = plat::file_identity(directory);
   if (identity &&
       std::find(g_walk_path.begin(), g_walk_path.end(), *identity) != g_walk_path.end())
     return;
@@ -139,7 +169,8 @@ void walk_dir(const std::u16string& directory) {
 
     if (g_options.recurse != 0) {
       do {
-        if (!is_dir(entry) || is_dot_name(entry.name)) continue;
+        // Only what lies in the tree given: a link leads out of it.
+        if (!is_dir(entry) || is_dot_name(entry.name) || entry.link) continue;
         std::u16string sub = directory + entry.name + plat::separator();
         if (plat::path_too_long(sub)) {
           std::fprintf(stderr, "\nPath too long, not searched: %s\n",
@@ -196,6 +227,7 @@ void scan_dir_files(const std::u16string& directory) {
         pass_over_temporary(directory, entry.name, *owner);
         continue;
       }
+      if (is_run_file(directory, entry.name)) continue;
       if (g_counting != 0) {
         ++g_files_counted;
         g_bytes_counted += static_cast<int64_t>(entry.size);
@@ -229,9 +261,17 @@ void report_unmatched_arguments() {
     const auto end = type_list.begin() + static_cast<std::ptrdiff_t>(searched);
     const auto at = std::find(type_list.begin(), end, argument.pattern);
     if (at == end) continue;
+    const bool wildcards = argument.pattern.find_first_of(u"*?") != std::u16string::npos;
+    // What no walk lists, but was named.
+    if (!wildcards &&
+        plat::kind_of(argument.directory + argument.pattern) == plat::path_kind::other) {
+      std::fprintf(stderr, "\nSkipped %s: not a regular file\n", text.c_str());
+      g_walk_status = 2;
+      continue;
+    }
     const size_t index = static_cast<size_t>(at - type_list.begin());
     if (index < g_type_matched.size() && g_type_matched[index]) continue;
-    if (argument.pattern.find_first_of(u"*?") != std::u16string::npos) {
+    if (wildcards) {
       // A pattern that matches nothing is no error: the run converted nothing.
       std::fprintf(stderr, "\nNo file matches %s\n", text.c_str());
     } else {
@@ -239,6 +279,10 @@ void report_unmatched_arguments() {
       g_walk_status = 2;
     }
   }
+}
+
+void note_run_file(FILE* stream) {
+  if (const auto identity = plat::stream_identity(stream)) g_run_files.push_back(*identity);
 }
 
 int is_excluded(const std::u16string& name) {
@@ -278,4 +322,5 @@ void reset_walk_state() {
   g_file_hook = nullptr;
   g_unsearchable.clear();
   g_leftovers_noted.clear();
+  g_run_files.clear();
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,10 @@ extern std::vector<bool> g_type_matched;
 // passed over.
 using file_hook = void (*)(const std::u16string* name, const std::u16string& directory);
 extern file_hook g_file_hook;
+
+// A file the run writes (output or accounting file): the walk passes over
+// it, under any name, as it passes over its own temporaries.
+void note_run_file(FILE* stream);
 
 void walk_dir(const std::u16string& directory);
 void scan_dir_files(const std::u16string& directory);

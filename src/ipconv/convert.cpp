@@ -7,6 +7,7 @@
 
 #include "framework/paths.h"
 #include "framework/walk.h"
+#include "ipconv/file_notes.h"
 #include "platform/platform.h"
 
 std::u16string pg_complete_path;
@@ -49,8 +50,10 @@ void process_file(const std::u16string* name, const std::u16string& directory) {
     plat::DirSearch lookup;
     plat::FindData found;
     if (!lookup.start(pg_complete_path, found, /*details=*/false) &&
-        find_by_wildcard(found, pg_complete_path, *name) != 0)
+        find_by_wildcard(found, pg_complete_path, *name) != 0) {
+      report_not_regular(pg_complete_path);
       return;
+    }
   }
 
   const size_t cut = name_start(pg_complete_path);
@@ -84,7 +87,7 @@ void convert_file() {
   plat::File input;
   if (!plat::open_read(pg_complete_path, input)) {
     const std::string reason = plat::last_error_text();
-    if (own_output(true)) return;
+    if (own_output(true) || report_not_regular(pg_complete_path)) return;
     std::fprintf(stderr, "\nCan't open input file %s: %s\n", shown(pg_complete_path).c_str(),
                  reason.c_str());
     note_status(2);
@@ -143,6 +146,7 @@ void convert_file() {
     return;
   }
   input.close();
+  note_output_written(pg_complete_path, output_name);
 }
 
 namespace {

@@ -107,6 +107,9 @@ exit_status run_program(const std::vector<std::u16string>& args) {
   init_program_defaults();
   parse_options(args);
   open_output();
+  // What the run writes is never one of its inputs.
+  if (g_options.output == 1) note_run_file(out_file);
+  note_run_file(acct_file);
   print_run_header(args);
   check_acct_file();  // the record of this run is complete here
 
@@ -146,6 +149,8 @@ exit_status run_program(const std::vector<std::u16string>& args) {
   if (g_conversion_status == 3 || g_acct_write_failed || !outputs_written)
     return exit_status::output_file;
   if (g_conversion_status == 2 || g_walk_status == 2) return exit_status::input_file;
+  // Part of what was asked was not done: a script must be able to tell.
+  if (g_extra_item_ignored) return exit_status::illegal_option;
   return exit_status::normal_exit;
 }
 

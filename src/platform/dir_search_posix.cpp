@@ -124,6 +124,7 @@ bool hidden_name(std::u16string_view name) {
 bool describe(int dir_fd, const std::string& dir_path, std::u16string_view name,
               unsigned char type, bool details, bool& no_crtime, FindData& data) {
   data.attributes = 0;
+  data.link = false;
   data.size = data.creation = data.last_access = data.last_write = 0;
   if (hidden_name(name)) data.attributes |= kAttrHidden;
   switch (type) {
@@ -145,7 +146,18 @@ bool describe(int dir_fd, const std::string& dir_path, std::u16string_view name,
   const std::string native = utf16_to_utf8_escaped(name);
   struct stat st;
   int64_t birth_sec = 0, birth_nsec = 0;
-  if (!query(dir_fd, native.c_str(), 0, st, birth_sec, birth_nsec)) {
+  // A walk does not go through a link: it says which entries are links,
+  // and describes them as what they point to.
+  bool known = false;
+  if (type == DT_UNKNOWN) {
+    if (!query(dir_fd, native.c_str(), AT_SYMLINK_NOFOLLOW, st, birth_sec, birth_nsec))
+      return false;
+    data.link = S_ISLNK(st.st_mode);
+    known = !data.link;
+  } else {
+    data.link = type == DT_LNK;
+  }
+  if (!known && !query(dir_fd, native.c_str(), 0, st, birth_sec, birth_nsec)) {
     // A link whose target is missing is listed as an empty file with the
     // link's own times.
     if (!query(dir_fd, native.c_str(), AT_SYMLINK_NOFOLLOW, st, birth_sec,
@@ -250,8 +262,25 @@ bool quick_look_up(const std::string& native_dir, const std::u16string& name, Fi
   path += to_native(name);
   const AtPath at = at_path(path);
   struct stat st;
-  if (fstatat(at.dir, at.name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  // Asked through a descriptor, the answer is what open_read then reads:
+  // nothing else (a FIFO, a device) can take the file's place in between.
+  // Non-blocking, so that a FIFO cannot hold the open; not followed, as a
+  // link takes the full way.
+  int fd = openat(at.dir, at.name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+  if (fd >= 0) {
+    if (fstat(fd, &st) != 0) {
+      ::close(fd);
+      return false;
+    }
+  } else if (errno == ENOENT || errno == ELOOP ||
+             fstatat(at.dir, at.name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return false;  // what cannot be read is still found, and reported when opened
+  }
   const bool file = S_ISREG(st.st_mode);
+  if (!file && fd >= 0) {
+    ::close(fd);
+    fd = -1;
+  }
   if (!file && !S_ISDIR(st.st_mode)) return false;
   first = FindData();
   first.name = name;
@@ -260,6 +289,7 @@ bool quick_look_up(const std::string& native_dir, const std::u16string& name, Fi
     first.size = static_cast<uint64_t>(st.st_size);
     g_looked_up.file = std::move(path);
     g_looked_up.size = first.size;
+    g_looked_up.file_fd = fd;
   } else {
     first.attributes |= kAttrDirectory;
   }
@@ -294,7 +324,7 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
   const bool plain = !has_wildcard(pattern) && !dots;
   const std::u16string trimmed = without_trailing_dots(pattern);
   const bool trimmed_too = plain && trimmed != pattern && !trimmed.empty();
-  g_looked_up.file.clear();
+  forget_looked_up_file();
   if (plain && !details && native_dir == g_looked_up.listed_dir &&
       (quick_look_up(native_dir, pattern, first) ||
        (trimmed_too && quick_look_up(native_dir, trimmed, first))))
@@ -401,6 +431,7 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first,
       continue;
     if (directories_only_ && kept > 0 && (described.attributes & kAttrDirectory) == 0) continue;
     listed.attributes = described.attributes;
+    listed.link = described.link ? 1 : 0;
     found_[kept++] = listed;
     if (details)
       details_.push_back(Details{described.size, described.creation, described.last_access,

@@ -22,6 +22,14 @@ std::u16string upper_key(std::u16string_view name) {
   return key;
 }
 
+// A reparse point that stands for another name: a junction or a
+// symbolic link, which a walk does not go through. Other reparse points
+// (placeholders of cloud files, deduplicated files) are the entry itself.
+bool names_elsewhere(const WIN32_FIND_DATAW& w) {
+  return (w.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+         IsReparseTagNameSurrogate(w.dwReserved0);
+}
+
 uint64_t size_of(const WIN32_FIND_DATAW& w) {
   return (static_cast<uint64_t>(w.nFileSizeHigh) << 32) | w.nFileSizeLow;
 }
@@ -86,6 +94,7 @@ bool DirSearch::start(const std::u16string& search_string, FindData& first, bool
     const std::u16string key = dot ? std::u16string(name) : upper_key(name);
     Listed listed;
     listed.attributes = w.dwFileAttributes;
+    listed.link = names_elsewhere(w) ? 1 : 0;
     const Details more{size_of(w), stamp_of(w.ftCreationTime), stamp_of(w.ftLastAccessTime),
                        stamp_of(w.ftLastWriteTime)};
     if (only_first) {

@@ -86,30 +86,29 @@ AtPath at_path(const std::string& path) {
   return {AT_FDCWD, path.c_str()};
 }
 
+void forget_looked_up_file() {
+  if (g_looked_up.file_fd >= 0) ::close(g_looked_up.file_fd);
+  g_looked_up.file_fd = -1;
+  g_looked_up.file.clear();
+}
+
 bool open_read(const std::u16string& path, File& file) {
   file.close();
   const std::string native = to_native(path);
+  // The regular file a lookup has just found is already open: what is
+  // read is what the lookup saw, whatever stands at its name now.
+  if (!g_looked_up.file.empty() && native == g_looked_up.file && g_looked_up.file_fd >= 0) {
+    file.handle_ = g_looked_up.file_fd;
+    file.expected_size_ = g_looked_up.size;
+    g_looked_up.file_fd = -1;
+    g_looked_up.file.clear();
+    return true;
+  }
+  forget_looked_up_file();
   const AtPath at = at_path(native);
   // Non-blocking so that a FIFO cannot hold the open; only regular files
   // are read, and their reads ignore the flag, so it stays.
-  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
-  // The regular file a lookup has just found is not asked about again.
-  // Not followed, should a link have taken its place meanwhile: anything
-  // other than a file there now fails its open or its first read.
-  if (!g_looked_up.file.empty() && native == g_looked_up.file) {
-    g_looked_up.file.clear();
-    const int fd = openat(at.dir, at.name, kFlags | O_NOFOLLOW);
-    if (fd >= 0) {
-      file.handle_ = fd;
-      file.expected_size_ = g_looked_up.size;
-      return true;
-    }
-    if (errno != ELOOP) {
-      remember_error();
-      return false;
-    }
-  }
-  int fd = openat(at.dir, at.name, kFlags);
+  int fd = openat(at.dir, at.name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     remember_error();
     return false;
@@ -422,6 +421,7 @@ bool commit_output(PendingOutput& output) {
 
 void reset_files_state() {
   remember_listed_dir(std::string(), -1);
+  forget_looked_up_file();
   g_looked_up = LookedUp();
   g_close_checked = false;
   g_close_checked_dir.clear();
@@ -434,12 +434,6 @@ bool remove_file(const std::u16string& path) {
     return false;
   }
   return true;
-}
-
-bool process_running(uint64_t pid) {
-  if (pid == 0 || pid > static_cast<uint64_t>(INT_MAX)) return false;
-  // EPERM: it runs, under another user.
-  return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
 std::string last_error_text() { return strerror(g_last_errno); }

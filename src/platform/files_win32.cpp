@@ -259,16 +259,6 @@ bool remove_file(const std::u16string& path) {
   return true;
 }
 
-bool process_running(uint64_t pid) {
-  if (pid == 0 || pid > 0xFFFFFFFFull) return false;
-  HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
-  if (h == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;  // runs, not ours to see
-  DWORD code = 0;
-  const bool running = GetExitCodeProcess(h, &code) && code == STILL_ACTIVE;
-  CloseHandle(h);
-  return running;
-}
-
 std::string last_error_text() {
   char* text = nullptr;
   const DWORD n = FormatMessageA(

@@ -178,13 +178,43 @@ bool same_file(const std::u16string& a, const std::u16string& b) {
          sa.st_ino == sb.st_ino;
 }
 
-std::optional<DirIdentity> dir_identity(const std::u16string& path) {
-  struct stat st;
-  if (!stat_path(path, st)) return std::nullopt;
-  DirIdentity id;
+namespace {
+
+FileIdentity identity_of(const struct stat& st) {
+  FileIdentity id;
   id.volume = static_cast<uint64_t>(st.st_dev);
   id.index = static_cast<uint64_t>(st.st_ino);
   return id;
+}
+
+}  // namespace
+
+std::optional<FileIdentity> file_identity(const std::u16string& path) {
+  // A name in the directory listed last (a walk asks for its entries) is
+  // looked up relative to it.
+  const std::string native = to_native(path);
+  const AtPath at = at_path(native);
+  struct stat st;
+  if (fstatat(at.dir, at.name, &st, 0) != 0) {
+    remember_error();
+    return std::nullopt;
+  }
+  return identity_of(st);
+}
+
+std::optional<FileIdentity> stream_identity(FILE* stream) {
+  struct stat st;
+  if (stream == nullptr || fstat(fileno(stream), &st) != 0 || !S_ISREG(st.st_mode))
+    return std::nullopt;
+  return identity_of(st);
+}
+
+path_kind kind_of(const std::u16string& path) {
+  struct stat st;
+  if (!stat_path(path, st)) return path_kind::missing;
+  if (S_ISREG(st.st_mode)) return path_kind::file;
+  if (S_ISDIR(st.st_mode)) return path_kind::directory;
+  return path_kind::other;
 }
 
 std::optional<std::string> volume_fs_name(const std::u16string& root) {

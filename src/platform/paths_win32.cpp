@@ -3,6 +3,8 @@
 
 #include "platform/win32_internal.h"
 
+#include <io.h>
+
 namespace plat {
 
 HANDLE open_for_query(const std::u16string& path, DWORD access) {
@@ -140,13 +142,48 @@ bool same_file(const std::u16string& a, const std::u16string& b) {
          ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
 }
 
-std::optional<DirIdentity> dir_identity(const std::u16string& path) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!file_information(path, info)) return std::nullopt;
-  DirIdentity id;
+namespace {
+
+FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& info) {
+  FileIdentity id;
   id.volume = info.dwVolumeSerialNumber;
   id.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   return id;
+}
+
+}  // namespace
+
+std::optional<FileIdentity> file_identity(const std::u16string& path) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file_information(path, info)) return std::nullopt;
+  return identity_of(info);
+}
+
+std::optional<FileIdentity> stream_identity(FILE* stream) {
+  if (stream == nullptr) return std::nullopt;
+  const intptr_t os_handle = _get_osfhandle(_fileno(stream));
+  if (os_handle == -1) return std::nullopt;
+  HANDLE h = reinterpret_cast<HANDLE>(os_handle);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info))
+    return std::nullopt;
+  return identity_of(info);
+}
+
+path_kind kind_of(const std::u16string& path) {
+  HANDLE h = open_for_query(path, 0);
+  if (h == INVALID_HANDLE_VALUE) {
+    remember_error();
+    return path_kind::missing;
+  }
+  // A device or pipe name is no file on disk.
+  const bool on_disk = GetFileType(h) == FILE_TYPE_DISK;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool directory = on_disk && GetFileInformationByHandle(h, &info) &&
+                         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  CloseHandle(h);
+  if (!on_disk) return path_kind::other;
+  return directory ? path_kind::directory : path_kind::file;
 }
 
 std::optional<std::string> volume_fs_name(const std::u16string& root) {

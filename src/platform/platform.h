@@ -65,18 +65,27 @@ std::u16string program_path();
 
 bool is_directory(const std::u16string& path);
 bool exists(const std::u16string& path);
+// What a path names, links followed: `other` is what only POSIX has and
+// no file walk lists (a FIFO, socket or device), or on Win32 what is no
+// file on disk.
+enum class path_kind { missing, file, directory, other };
+path_kind kind_of(const std::u16string& path);
 bool make_directory(const std::u16string& path);
 // Two names of one file (hard link, case-insensitive volume, ...).
 bool same_file(const std::u16string& a, const std::u16string& b);
 
-// Identity of a directory (device and inode, or volume and file index), so
-// that a walk can refuse to enter a directory already on its own path.
-struct DirIdentity {
+// Identity of a file or directory (device and inode, or volume serial and
+// file index), links followed: a walk refuses to enter a directory already
+// on its own path, and passes over the files the run itself writes.
+struct FileIdentity {
   uint64_t volume = 0;
   uint64_t index = 0;
-  bool operator==(const DirIdentity&) const = default;
+  bool operator==(const FileIdentity&) const = default;
 };
-std::optional<DirIdentity> dir_identity(const std::u16string& path);
+std::optional<FileIdentity> file_identity(const std::u16string& path);
+// The identity of the file an open stream writes; nullopt for a console,
+// a pipe or a stream without a file.
+std::optional<FileIdentity> stream_identity(FILE* stream);
 
 // File-system name of the volume holding `root` ("NTFS", "FAT32", ...).
 std::optional<std::string> volume_fs_name(const std::u16string& root);
@@ -94,6 +103,9 @@ inline constexpr int64_t kStampsPerSecond = 10000000LL;
 struct FindData {
   std::u16string name;
   uint32_t attributes = 0;
+  // The entry is a link to elsewhere: a POSIX symbolic link, or on Win32 a
+  // reparse point that stands for another name (junction, symbolic link).
+  bool link = false;
   uint64_t size = 0;
   uint64_t creation = 0;
   uint64_t last_access = 0;
@@ -129,6 +141,7 @@ class DirSearch {
     const Listed& listed = found_[next_];
     entry.name.assign(names_, listed.name_at, listed.name_units);
     entry.attributes = listed.attributes;
+    entry.link = listed.link != 0;
     const Details none;
     const Details& more = next_ < details_.size() ? details_[next_] : none;
     entry.size = more.size;
@@ -163,6 +176,7 @@ class DirSearch {
     uint32_t attributes = 0;
     uint16_t name_units = 0;
     uint8_t kind = 0;  // the platform's own note until the entry is described
+    uint8_t link = 0;  // FindData::link
   };
   struct Details {
     uint64_t size = 0;
@@ -307,8 +321,6 @@ inline constexpr char16_t kTempMarker[] = u".~ipconv-";
 // The process id in the name of one of our temporaries; nullopt for any
 // other name.
 std::optional<uint64_t> temp_name_owner(const std::u16string& name);
-// A process with this id runs on this machine.
-bool process_running(uint64_t pid);
 // Text of the last failed operation's system error. Each thread has its
 // own: a thread that fails hands its error code to the thread that reports
 // it, which takes it over with set_last_error_code.
@@ -359,6 +371,11 @@ void sleep_seconds(int seconds);
 // holding them back in the main thread holds them back for the process.
 std::thread start_thread(std::function<void()> body);
 void use_ansi_file_names();  // SetFileApisToANSI; nothing on POSIX
+// A process with this id runs on this machine.
+bool process_running(uint64_t pid);
+// When the process with this id started, as a stamp; nullopt when that
+// cannot be learnt.
+std::optional<uint64_t> process_started(uint64_t pid);
 
 // File-open dialog; POSIX: the title as a prompt on a terminal, one line.
 std::optional<std::u16string> open_file_dialog(const std::u16string& title);

@@ -54,15 +54,20 @@ extern volatile sig_atomic_t g_temp_named;
 // What the directory listing learnt that the files may use without asking
 // the system again: the last directory listed in full (readable and
 // searchable), kept open, and the regular file (no link) a plain-name
-// lookup in it found last, with its size. Each open_read of that path uses
+// lookup in it found last, with its size and, when it could be read, the
+// descriptor the lookup opened it with. Each open_read of that path uses
 // it once.
 struct LookedUp {
   std::string listed_dir;  // as given to the listing, ending in '/' or "."
   int dir_fd = -1;         // listed_dir as it was listed; -1: none
   std::string file;        // empty: none
   uint64_t size = 0;
+  int file_fd = -1;        // the file open for reading; -1: none
 };
 extern LookedUp g_looked_up;
+
+// Forgets the file of the last lookup, closing its descriptor.
+void forget_looked_up_file();
 
 // Makes `dir` (open as `fd`, which stays the caller's) the directory listed
 // last, or, with fd -1, forgets it.

@@ -1,4 +1,5 @@
-// The system on POSIX: waiting, the environment, the computer's name.
+// The system on POSIX: waiting, processes, the environment, the computer's
+// name.
 
 #include "platform/posix_internal.h"
 
@@ -7,8 +8,11 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <string>
 #include <utility>
 
 namespace plat {
@@ -55,6 +59,48 @@ std::optional<std::u16string> computer_name() {
   }
   name[sizeof name - 1] = '\0';
   return from_native(name);
+}
+
+bool process_running(uint64_t pid) {
+  if (pid == 0 || pid > static_cast<uint64_t>(INT_MAX)) return false;
+  // EPERM: it runs, under another user.
+  return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+std::optional<uint64_t> process_started(uint64_t pid) {
+  if (pid == 0 || pid > static_cast<uint64_t>(INT_MAX)) return std::nullopt;
+  // Field 22 of /proc/PID/stat: the clock ticks from the boot to the
+  // start. The name in field 2 may hold blanks and parentheses, so the
+  // fields are counted from its last ')'.
+  FILE* f = fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "re");
+  if (f == nullptr) return std::nullopt;
+  char text[4096];
+  const size_t n = fread(text, 1, sizeof text - 1, f);
+  fclose(f);
+  text[n] = '\0';
+  const char* p = strrchr(text, ')');
+  if (p == nullptr) return std::nullopt;
+  ++p;
+  for (int field = 3; field < 22; ++field) {
+    while (*p == ' ') ++p;
+    while (*p != ' ' && *p != '\0') ++p;
+  }
+  char* end = nullptr;
+  const unsigned long long ticks = strtoull(p, &end, 10);
+  const long hz = sysconf(_SC_CLK_TCK);
+  if (end == p || hz <= 0) return std::nullopt;
+  // When the boot was, by the wall clock: now, less the time since then
+  // as the kernel counts a process's start (time suspended included).
+  struct timespec wall, since_boot;
+  if (clock_gettime(CLOCK_REALTIME, &wall) != 0 || clock_gettime(CLOCK_BOOTTIME, &since_boot) != 0)
+    return std::nullopt;
+  constexpr int64_t kNano = 1000000000;
+  const int64_t boot = (static_cast<int64_t>(wall.tv_sec) - since_boot.tv_sec) * kNano +
+                       (wall.tv_nsec - since_boot.tv_nsec);
+  const int64_t started = boot + static_cast<int64_t>(ticks / static_cast<unsigned long long>(hz)) * kNano +
+                          static_cast<int64_t>(ticks % static_cast<unsigned long long>(hz)) * kNano / hz;
+  if (started < 0) return std::nullopt;
+  return stamp_of(started / kNano, started % kNano);
 }
 
 }  // namespace plat

@@ -1,5 +1,5 @@
-// The system on Win32: waiting, the file APIs' code page, the environment,
-// the computer's name.
+// The system on Win32: waiting, processes, the file APIs' code page, the
+// environment, the computer's name.
 
 #include "platform/win32_internal.h"
 
@@ -42,6 +42,27 @@ std::optional<std::u16string> computer_name() {
     return std::nullopt;
   }
   return from_wide(name, size);
+}
+
+bool process_running(uint64_t pid) {
+  if (pid == 0 || pid > 0xFFFFFFFFull) return false;
+  HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+  if (h == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;  // runs, not ours to see
+  DWORD code = 0;
+  const bool running = GetExitCodeProcess(h, &code) && code == STILL_ACTIVE;
+  CloseHandle(h);
+  return running;
+}
+
+std::optional<uint64_t> process_started(uint64_t pid) {
+  if (pid == 0 || pid > 0xFFFFFFFFull) return std::nullopt;
+  HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+  if (h == nullptr) return std::nullopt;
+  FILETIME created, exited, kernel, user;
+  const bool known = GetProcessTimes(h, &created, &exited, &kernel, &user) != 0;
+  CloseHandle(h);
+  if (!known) return std::nullopt;
+  return stamp_of(created);
 }
 
 }  // namespace plat

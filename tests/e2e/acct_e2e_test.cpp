@@ -196,6 +196,53 @@ TEST_F(AcctEndToEnd, SplitLogIsOpenedBesideTheOutputFile) {
   EXPECT_EQ(log.rfind(kSeparator + "\n Started ", 0), 0u) << log;
 }
 
+TEST_F(AcctEndToEnd, TheRunsOwnFilesInTheWalkedTreeAreNeverConverted) {
+  // Another name of the output file is passed over too.
+  dir.write("report.txt", "earlier\n");
+  fs::create_hard_link(dir.path() / "report.txt", dir.path() / "data/copy.txt");
+  auto r = run({".", "-o", "report.txt", "-1", "acct.txt", "-v"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(fs::exists(dir.path() / "data/a.IP"));
+  for (const char* own : {"report.IP", "acct.IP", "data/copy.IP"})
+    EXPECT_FALSE(fs::exists(dir.path() / own)) << own;
+  EXPECT_EQ(r.out.find("Input file  " + full("report.txt")), std::string::npos) << r.out;
+
+  // The split log, which the INI file asks for.
+  fs::remove(dir.path() / "acct.txt");
+  dir.write(fs::path(test::program_under_test()).stem().string() + ".ini", "SPLIT=1\n");
+  test::RunOptions options;
+  options.cwd = dir.path();
+  options.unset_env = {"ACCT", "SILENT", "RESET"};
+  r = test::run_program({".", "-o", "report.txt"}, options);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(fs::exists(dir.path() / "report.txt.log"));
+  EXPECT_FALSE(fs::exists(dir.path() / "report.txt.IP"));
+  EXPECT_FALSE(fs::exists(dir.path() / "report.IP"));
+}
+
+TEST_F(AcctEndToEnd, OutputFileThatIsAnInputIsRefusedBeforeAnythingIsWritten) {
+  dir.write("data.csv", "3139666412\n");
+  fs::create_hard_link(dir.path() / "data.csv", dir.path() / "alias.csv");
+  const std::vector<std::vector<std::string>> cases = {
+      {"data.csv", "-o", "data.csv"},
+      {"data.csv", "--OUT=data.csv"},
+      {"data.csv", "-O", "./data.csv"},
+      {"data.csv", "-o", "alias.csv"},  // the same file under another name
+  };
+  for (auto args : cases) {
+    const std::string named = fs::path(args.back().substr(args.back().find('=') + 1)).filename().string();
+    args.insert(args.end(), {"-1", "acct.txt", "-v"});
+    const auto r = run(args);
+    EXPECT_EQ(r.status, 5) << named << r.out << r.err;
+    EXPECT_NE(r.err.find("\nOutput file " + full(named) + " is also an input file\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(test::read_file(dir.path() / "data.csv"), "3139666412\n") << named;
+    EXPECT_FALSE(fs::exists(dir.path() / "data.IP")) << named;
+    EXPECT_FALSE(fs::exists(dir.path() / "acct.txt")) << named;
+  }
+}
+
 TEST_F(AcctEndToEnd, MemoIsWrittenToTheAccountingFile) {
   auto r = run({"data", "-1", "acct.txt", "--MEMO"}, {}, "first line\nsecond line\n\n\n");
   ASSERT_EQ(r.status, 0) << r.out << r.err;

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -97,7 +98,7 @@ TEST_F(ConvertE2E, WildcardArgumentsAndBareNames) {
   EXPECT_TRUE(fs::exists(tmp.path() / "dots/plain.IP"));
 }
 
-TEST_F(ConvertE2E, ExistingOutputIsReplacedAndLaterInputWins) {
+TEST_F(ConvertE2E, ExistingOutputIsReplacedAndLaterInputWinsWithANote) {
   tmp.write("d/log.IP", "old content\n");
   tmp.write("d/log.csv", "1\n");
   tmp.write("d/log.txt", "2\n");
@@ -105,7 +106,16 @@ TEST_F(ConvertE2E, ExistingOutputIsReplacedAndLaterInputWins) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(read_file(tmp.path() / "d/log.IP"), test::program_text("2|Hex|00000002|IP-decimal|0.0.0.2\n"));
   // log.IP itself matched "log.*": it is never converted onto itself.
-  EXPECT_NE(r.err.find("log.IP"), std::string::npos);
+  EXPECT_NE(r.err.find("log.IP: it is its own output file"), std::string::npos);
+  // The output replaced within the run is named once; the one that was
+  // there before the run is not.
+  const fs::path d = fs::canonical(tmp.path()) / "d";
+  const std::string note = "\nNote: " + test::shown_path(d / "log.IP") + " from " +
+                           test::shown_path(d / "log.txt") + " replaces the one written from " +
+                           test::shown_path(d / "log.csv") + " in this run\n";
+  EXPECT_NE(r.err.find(note), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("Note:"), r.err.rfind("Note:")) << r.err;
+  EXPECT_EQ(r.out.find("Note:"), std::string::npos);
 }
 
 TEST_F(ConvertE2E, EmptyFileAndHiddenName) {
@@ -232,7 +242,27 @@ TEST_F(ConvertE2E, LeftoverTemporaryFilesAreNotedNeverConverted) {
   const auto now = fs::file_time_type::clock::now();
   fs::last_write_time(stale, now - std::chrono::hours(1));
   fs::last_write_time(fresh, now + std::chrono::hours(1));
+  std::set<std::string> kept = {"x.txt", "x.IP", ".~ipconv-999999999-2"};
+  // The number of a process that runs now, started after one leftover was
+  // last written (its number was reused: stale) and before the other (its
+  // writer may be at work). Wine has its own process numbers.
+  pid_t live = -1;
+  std::string reused, busy;
+  if (!test::running_under_wine()) {
+    char sleep[] = "sleep", seconds[] = "60";
+    char* argv[] = {sleep, seconds, nullptr};
+    ASSERT_EQ(posix_spawnp(&live, "sleep", nullptr, nullptr, argv, environ), 0);
+    reused = "b.IP.~ipconv-" + std::to_string(live) + "-3";
+    busy = "c.IP.~ipconv-" + std::to_string(live) + "-4";
+    fs::last_write_time(tmp.write("d/" + reused, "part"), now - std::chrono::hours(1));
+    fs::last_write_time(tmp.write("d/" + busy, "part"), now + std::chrono::hours(1));
+    kept.insert(busy);
+  }
   const auto r = run({"d"});
+  if (live > 0) {
+    kill(live, SIGKILL);
+    waitpid(live, nullptr, 0);
+  }
   EXPECT_EQ(r.status, 0) << r.err;
   const fs::path base = fs::canonical(tmp.path());
   EXPECT_NE(r.err.find("\nRemoved leftover temporary file " +
@@ -243,10 +273,19 @@ TEST_F(ConvertE2E, LeftoverTemporaryFilesAreNotedNeverConverted) {
                        test::shown_path(base / "d/.~ipconv-999999999-2") + "\n"),
             std::string::npos)
       << r.err;
+  if (live > 0) {
+    EXPECT_NE(r.err.find("\nRemoved leftover temporary file " + (base / "d" / reused).string() + "\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("\nPassed over temporary file " + (base / "d" / busy).string() +
+                         ": another ipconv may be writing it\n"),
+              std::string::npos)
+        << r.err;
+  }
   std::set<std::string> left;
   for (const auto& entry : fs::directory_iterator(tmp.path() / "d"))
     left.insert(entry.path().filename().string());
-  EXPECT_EQ(left, (std::set<std::string>{"x.txt", "x.IP", ".~ipconv-999999999-2"}));
+  EXPECT_EQ(left, kept);
 }
 
 // Starts the program with its standard output into a pipe that nobody reads

@@ -274,6 +274,8 @@ TEST_F(HardeningE2E, InputsChangedBetweenTheWalkAndTheirConversion) {
   // Each 13-byte line gains the 39 bytes of its suffix.
   EXPECT_EQ(fs::file_size(d / "a.IP"), big.size() / 13 * (13 + 39));
   for (const char* name : {"b.IP", "c.IP", "d.IP", "e.IP"}) EXPECT_FALSE(fs::exists(d / name)) << name;
+  EXPECT_NE(r.err.find("\nSkipped " + base() + "/d/c.txt: not a regular file\n"), std::string::npos)
+      << r.err;
   EXPECT_NE(r.err.find(base() + "/d/d.txt"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find(base() + "/d/e.txt"), std::string::npos) << r.err;
   EXPECT_EQ(leftovers(d), std::vector<std::string>{});
@@ -313,6 +315,51 @@ TEST_F(HardeningE2E, FifoSocketAndDanglingLinkInAWalkedDirectoryDoNotHang) {
     EXPECT_FALSE(fs::exists(tmp.path() / "d" / name)) << name;
   EXPECT_EQ(r.out.find("fifo"), std::string::npos);
   EXPECT_EQ(r.out.find("sock"), std::string::npos);
+
+  // Named on the command line, each is said to be what it is.
+  for (const char* named : {"d/fifo.txt", "d/sock.txt"}) {
+    const auto n = run({named, "-r"}, options);
+    EXPECT_EQ(n.status, 2) << named << n.err;
+    EXPECT_NE(n.err.find("\nSkipped " + std::string(named) + ": not a regular file\n"),
+              std::string::npos)
+        << n.err;
+    EXPECT_EQ(n.err.find("No such file"), std::string::npos) << n.err;
+  }
+}
+
+TEST_F(HardeningE2E, LinksMetInTheTreeAreNotWalkedThroughNamedOnesAre) {
+  if (test::running_under_wine())
+    GTEST_SKIP() << "POSIX links; Wine 8 shows them as plain directories and cannot make a junction";
+  tmp.write("top.csv", "1\n");
+  tmp.write("other/o.csv", "2\n");
+  tmp.write("real/in.csv", "3\n");
+  fs::create_directory_symlink("..", tmp.path() / "real/up");
+  fs::create_directory_symlink(tmp.path() / "other", tmp.path() / "real/away");
+  fs::create_symlink("../other/o.csv", tmp.path() / "real/file.csv");
+  auto r = run({"real"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(tmp.path() / "real/in.IP"));
+  // A file reached through a link is converted, its output beside the link.
+  EXPECT_EQ(read_file(tmp.path() / "real/file.IP"), converted("2", "00000002|IP-decimal|0.0.0.2"));
+  EXPECT_FALSE(fs::exists(tmp.path() / "top.IP"));
+  EXPECT_FALSE(fs::exists(tmp.path() / "other/o.IP"));
+  EXPECT_EQ(count(r.out, "Input file"), 2u) << r.out;
+
+  // Named as a file argument, with -p or in the INI file, a link is followed.
+  const struct {
+    std::vector<std::string> args;
+    const char* ini;
+  } named[] = {{{"real/away"}, ""}, {{"-p", "real/away"}, ""}, {{"-v"}, "PATH=real/away\n"}};
+  for (const auto& n : named) {
+    fs::remove(tmp.path() / "other/o.IP");
+    fs::remove(tmp.path() / "ipconv.ini");
+    if (*n.ini != '\0') tmp.write("ipconv.ini", n.ini);
+    r = run(n.args);
+    EXPECT_EQ(r.status, 0) << n.args.back() << r.err;
+    EXPECT_NE(r.out.find("Input file  " + base() + "/real/away/o.csv\n"), std::string::npos)
+        << n.args.back() << r.out;
+    EXPECT_EQ(read_file(tmp.path() / "other/o.IP"), converted("2", "00000002|IP-decimal|0.0.0.2"));
+  }
 }
 
 TEST_F(HardeningE2E, DirectoryLinkLoopsEnd) {

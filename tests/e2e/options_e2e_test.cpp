@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "support/run_program.h"
 #include "support/test_support.h"
@@ -95,11 +96,12 @@ TEST(OptionsE2E, RejectedLongOptionEndsWithStatus5) {
   EXPECT_NE(r.out.find("\nIllegal option: REC=NO"), std::string::npos) << r.out;
 }
 
-TEST(OptionsE2E, ExtraItemIsReportedAndTheRunGoesOn) {
+TEST(OptionsE2E, ExtraItemIsReportedAndTheRunGoesOnToEndWithStatus5) {
   test::TempDir dir;
   dir.write("a.txt", "3139666412\n");
   auto r = run_in(dir, {"a.txt", "-v", "stray", "-y"});
-  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  // What was asked was not all done: a script can tell.
+  EXPECT_EQ(r.status, 5) << r.out << r.err;
   EXPECT_NE(r.out.find("\nThere appears to be an extra or eroneous item \"stray\"\n"
                        "at the end of the command line\n"
                        "Please check your syntax, and correct to problem.\n"),
@@ -123,6 +125,35 @@ TEST(OptionsE2E, ExtraItemWithoutFileArgumentEndsWithStatus5AndConvertsNothing) 
     EXPECT_EQ(r.out.find("\nStarted "), std::string::npos) << r.out;  // no run header either
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "data.IP"));
   }
+}
+
+TEST(OptionsE2E, MistakesWithoutAFileArgumentAreAnsweredAsAHelpRequest) {
+  // Taken as options, these would convert the whole current tree.
+  const std::vector<std::vector<std::string>> mistakes = {
+      {"--hepl"}, {"--"}, {"-h"}, {"-H"}, {"-v", "--hepl"}, {"-r-HLEP"}};
+  for (const auto& args : mistakes) {
+    test::TempDir dir;
+    dir.write("a.txt", "3139666412\n");
+    // No "-S" added under wine: "-h" stays the only argument.
+    test::RunOptions options;
+    options.streams_under_wine = true;
+    auto r = run_in(dir, args, options);
+    EXPECT_EQ(r.status, 5) << args.back() << r.out << r.err;
+    EXPECT_NE(r.out.find(kUsageLine), std::string::npos) << args.back();
+    EXPECT_NE(r.err.find(kHelpStart), std::string::npos) << args.back();
+    // Not the note that waits three seconds before the run goes on.
+    EXPECT_EQ(r.out.find("IGNORED"), std::string::npos) << args.back();
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+      names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"a.txt"}) << args.back();
+  }
+  // With a file argument -h is one of the family's letters, as before.
+  test::TempDir dir;
+  dir.write("a.txt", "3139666412\n");
+  auto r = run_in(dir, {"a.txt", "-h"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / "a.IP"));
 }
 
 TEST(OptionsE2E, OutputOptionNamesTheFullPath) {

@@ -7,6 +7,7 @@
 
 #include "framework/acct.h"
 #include "framework/environment.h"
+#include "framework/options.h"
 #include "framework/pause.h"
 #include "framework/search_lists.h"
 #include "framework/settings.h"
@@ -15,6 +16,7 @@
 #include "framework/text.h"
 #include "framework/walk.h"
 #include "ipconv/convert.h"
+#include "ipconv/file_notes.h"
 #include "ipconv/run.h"
 #include "platform/platform.h"
 #include "platform/utf.h"
@@ -38,11 +40,13 @@ void reset_all_state() {
   reset_settings();
   reset_environment();
   reset_search_lists();
+  reset_options_state();
   reset_acct_state();
   reset_walk_state();
   reset_streams_state();
   reset_stream_listing_state();
   reset_convert_state();
+  reset_file_notes();
   reset_run_state();
   g_pauses = g_seconds = 0;
   set_pause_hook(count_pause);

@@ -104,10 +104,10 @@ TEST_F(PlatformWin32Test, ObjectsAndTheirIdentity) {
   EXPECT_FALSE(plat::exists(in_tmp("absent")));
   // Two spellings of one name are one file and one directory.
   EXPECT_TRUE(plat::same_file(in_tmp("Dir\\file.txt"), in_tmp("DIR\\FILE.txt")));
-  EXPECT_EQ(plat::dir_identity(in_tmp("Dir")), plat::dir_identity(in_tmp("dir")));
+  EXPECT_EQ(plat::file_identity(in_tmp("Dir")), plat::file_identity(in_tmp("dir")));
   tmp.write("Other/x", "");
-  EXPECT_NE(plat::dir_identity(in_tmp("Dir")), plat::dir_identity(in_tmp("Other")));
-  EXPECT_EQ(plat::dir_identity(in_tmp("absent")), std::nullopt);
+  EXPECT_NE(plat::file_identity(in_tmp("Dir")), plat::file_identity(in_tmp("Other")));
+  EXPECT_EQ(plat::file_identity(in_tmp("absent")), std::nullopt);
 
   EXPECT_TRUE(plat::make_directory(in_tmp("made")));
   EXPECT_TRUE(fs::is_directory(tmp.path() / "made"));
