@@ -308,7 +308,8 @@ void option_name_width(Scan& s, int32_t& flag) {
 
 // A text asked for on standard output ends the run with status 0 once it
 // reached it.
-[[noreturn]] void end_after_requested_text() {
+[[noreturn]] void answer_with(void (*show)()) {
+  show();
   std::string reason;
   if (!stream_written(stdout, reason)) {
     std::fprintf(stderr, "\nError writing standard output: %s\n", reason.c_str());
@@ -320,14 +321,9 @@ void option_name_width(Scan& s, int32_t& flag) {
 // --help (or --usage) and --version are whole words in any case, looked at before the
 // long-option table, whose VER row would take "VERSION" by its prefix.
 void answer_request(std::u16string_view long_text) {
-  if (equals_ignore_case(long_text, u"HELP") || equals_ignore_case(long_text, u"USAGE")) {
-    show_help_page();
-    end_after_requested_text();
-  }
-  if (equals_ignore_case(long_text, u"VERSION")) {
-    show_version();
-    end_after_requested_text();
-  }
+  if (equals_ignore_case(long_text, u"HELP") || equals_ignore_case(long_text, u"USAGE"))
+    answer_with(show_help_page);
+  if (equals_ignore_case(long_text, u"VERSION")) answer_with(show_version);
 }
 
 // A help or version request is answered before the accounting file, the
