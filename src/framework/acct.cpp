@@ -55,6 +55,7 @@ FILE* open_acct_file(const std::u16string& path) {
   FILE* stream = plat::open_stream(path, "a+");
   if (stream == nullptr) {
     std::printf("Can't open accounting file %s\n", plat::to_native(path).c_str());
+    write_failure_reason(stdout);
     return nullptr;
   }
   std::fseek(stream, 0, SEEK_END);
@@ -102,6 +103,7 @@ void trim_file_end(const std::u16string& path) {
   if (!plat::open_read_write(path, false, file) && !plat::open_read_write(path, true, file)) {
     std::fprintf(stderr, "\n%s\n%d\nerror opening %s\n", kModuleName, kOpenErrorLine,
                  plat::to_native(path).c_str());
+    write_failure_reason(stderr);
     end_run(exit_status::user_aborted);
   }
   const std::optional<uint64_t> size = plat::file_size(file);
@@ -249,13 +251,32 @@ void set_acct_override(const std::u16string& value, size_t room, acct_overrider 
   close_acct_file();
 }
 
+namespace {
+
+// A memo file that cannot be opened is named, with the reason; the memo
+// then goes to the accounting file.
+FILE* open_memo_file(const std::u16string& path) {
+  FILE* stream = plat::open_stream(path, "a+");
+  if (stream == nullptr) {
+    std::fprintf(stderr, "\nCan't open memo file %s\n", plat::to_native(path).c_str());
+    write_failure_reason(stderr);
+  }
+  return stream;
+}
+
+}  // namespace
+
 void choose_memo_file(bool named, const std::u16string& value, size_t room) {
   if (named) {
-    take_memo_stream(plat::open_stream(full_path_or_value(value, room), "a+"));
+    take_memo_stream(open_memo_file(full_path_or_value(value, room)));
     return;
   }
   const std::u16string picked = pick_output_file();
-  if (!picked.empty()) take_memo_stream(plat::open_stream(picked, "a+"));
+  if (!picked.empty()) take_memo_stream(open_memo_file(picked));
+}
+
+void write_failure_reason(FILE* stream) {
+  std::fprintf(stream, "  %s\n", plat::last_error_text().c_str());
 }
 
 bool stream_written(FILE* stream, std::string& reason) {

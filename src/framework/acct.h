@@ -60,6 +60,10 @@ void set_acct_override(const std::u16string& value, size_t room, acct_overrider 
 // user picks. A cancelled pick leaves the memo without a file of its own.
 void choose_memo_file(bool named, const std::u16string& value, size_t room);
 
+// The system's reason for the file operation that just failed, on a line
+// of its own under the message that names the file: "  Permission denied".
+void write_failure_reason(FILE* stream);
+
 // Pushes out what `stream` holds; false when something written to it did
 // not reach the system, with the cause in `reason`.
 bool stream_written(FILE* stream, std::string& reason);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "framework/acct.h"
 #include "framework/ini.h"
 #include "framework/paths.h"
 #include "framework/text.h"
@@ -105,13 +106,16 @@ void read_ini_file(const std::vector<std::u16string>& args, option_rec& options)
   for (const ini_candidate& candidate : ini_candidates(program)) {
     if (!plat::exists(candidate.path)) continue;
     // A directory of that name exists but cannot be read as a file.
-    FILE* file = plat::is_directory(candidate.path)
-                     ? nullptr
-                     : plat::open_stream(candidate.path, "r");
+    const bool directory = plat::is_directory(candidate.path);
+    FILE* file = directory ? nullptr : plat::open_stream(candidate.path, "r");
     if (!file) {
+      // A directory is not opened as a stream: its open as a file tells why.
+      plat::File probe;
+      if (directory) plat::open_read(candidate.path, probe);
       // Nothing can be read; after the user has seen it, start-up goes on
       // with the settings it has.
       std::printf("\nCouldn't open .ini file\n");
+      write_failure_reason(stdout);
       std::fflush(stdout);
       std::getchar();
       return;

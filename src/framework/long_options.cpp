@@ -21,6 +21,7 @@ enum class match { first_n, whole };
 enum class value_kind { none, required, optional, on_off };
 
 // The rows in the order they are tested; the first name that matches wins.
+// The program's --help lists them the same way (ipconv/option_table.cpp).
 enum class row {
   acc, app, com, crc, create, del, exc, ext, file, line, gre, im, les, memo,
   name_after, newer, older, out, path, pau, rec, res, reverse, sha1, sha2,

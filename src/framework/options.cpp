@@ -313,8 +313,10 @@ void option_name_width(Scan& s, int32_t& flag) {
   end_run(exit_status::illegal_option);
 }
 
-[[noreturn]] void answer_version() {
-  show_version();
+// A text asked for on standard output ends the run with status 0 once it
+// reached it.
+[[noreturn]] void answer_with(void (*show)()) {
+  show();
   std::string reason;
   if (!stream_written(stdout, reason)) {
     std::fprintf(stderr, "\nError writing standard output: %s\n", reason.c_str());
@@ -327,8 +329,8 @@ void option_name_width(Scan& s, int32_t& flag) {
 // long-option table, whose VER row would take "VERSION" by its prefix.
 void answer_request(std::u16string_view long_text) {
   if (equals_ignore_case(long_text, u"HELP") || equals_ignore_case(long_text, u"USAGE"))
-    answer_help();
-  if (equals_ignore_case(long_text, u"VERSION")) answer_version();
+    answer_with(show_help_page);
+  if (equals_ignore_case(long_text, u"VERSION")) answer_with(show_version);
 }
 
 // A help or version request is answered before the accounting file, the

@@ -65,6 +65,7 @@ void open_output() {
       stream = plat::open_stream(output_path, "a+");
       if (stream == nullptr) {
         std::fprintf(stderr, "\ncan't open output file %s\n", plat::to_native(output_path).c_str());
+        write_failure_reason(stderr);
         std::fprintf(stderr, "FILE: %s, LINE %d\n", kSourceName, __LINE__);
         end_run(exit_status::output_file);
       }
@@ -73,6 +74,7 @@ void open_output() {
       if (stream == nullptr) {
         std::fprintf(stderr, "\ncan't create output file %s\n",
                      plat::to_native(output_path).c_str());
+        write_failure_reason(stderr);
         std::fprintf(stderr, "FILE: %s, LINE %d\n", kSourceName, __LINE__);
         end_run(exit_status::output_file);
       }

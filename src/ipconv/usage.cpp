@@ -2,19 +2,21 @@
 
 #include <cstdio>
 
+#include "ipconv/option_table.h"
 #include "platform/platform.h"
 
-void show_usage() {
-  std::fputs("\n", stdout);
-  std::fputs("This program contains various operations depending on the  \n", stdout);
-  std::fputs("source with which it was compiled.\n", stdout);
-  std::fputs("usually, the command line is:  programname  inputfile\n", stdout);
-  std::fputs("Other options may be found but not guaranteed \n", stdout);
+namespace {
+
+void write_usage(FILE* stream) {
+  std::fputs("\n", stream);
+  std::fputs("This program contains various operations depending on the  \n", stream);
+  std::fputs("source with which it was compiled.\n", stream);
+  std::fputs("usually, the command line is:  programname  inputfile\n", stream);
+  std::fputs("Other options may be found but not guaranteed \n", stream);
 }
 
-void show_help() {
-  std::fflush(stdout);
-  plat::clear_console();
+// The last piece has no line end.
+void write_help(FILE* stream) {
   static const char* const pieces[] = {
       "\n\n\nCOMMAND LINE:  program  inputfilename\n",
       "\nThe program takes as input a delimeted file.   \n",
@@ -33,7 +35,26 @@ void show_help() {
       "\nFor best results, the input file should only contain the \n",
       "decimal number to convert",
   };
-  for (const char* piece : pieces) std::fputs(piece, stderr);
+  for (const char* piece : pieces) std::fputs(piece, stream);
+}
+
+}  // namespace
+
+void show_usage() { write_usage(stdout); }
+
+void show_help() {
+  std::fflush(stdout);
+  plat::clear_console();
+  write_help(stderr);
+}
+
+// A page to read in a pager or search with grep: nothing cleared, all on
+// standard output.
+void show_help_page() {
+  write_usage(stdout);
+  write_help(stdout);
+  std::fputs("\n", stdout);
+  write_option_list(stdout);
 }
 
 void show_version() { std::printf("ipconv %s\n", IPCONV_VERSION); }

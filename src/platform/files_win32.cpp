@@ -259,18 +259,21 @@ bool remove_file(const std::u16string& path) {
   return true;
 }
 
+// The system's own words for the error, in the language of its messages,
+// narrowed as every other message text is.
 std::string last_error_text() {
-  char* text = nullptr;
-  const DWORD n = FormatMessageA(
+  wchar_t* text = nullptr;
+  const DWORD n = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, g_last_error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string out;
-  if (n > 0 && text != nullptr) out.assign(text, n);
+      nullptr, g_last_error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::u16string wide_text;
+  if (n > 0 && text != nullptr) wide_text = from_wide(text, n);
   if (text != nullptr) LocalFree(text);
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' '))
-    out.pop_back();
-  if (out.empty()) out = "error " + std::to_string(g_last_error);
-  return out;
+  while (!wide_text.empty() &&
+         (wide_text.back() == u'\n' || wide_text.back() == u'\r' || wide_text.back() == u' '))
+    wide_text.pop_back();
+  if (wide_text.empty()) return "error " + std::to_string(g_last_error);
+  return to_native(wide_text);
 }
 uint32_t last_error_code() { return g_last_error; }
 void set_last_error_code(uint32_t code) { g_last_error = code; }

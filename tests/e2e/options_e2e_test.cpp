@@ -2,6 +2,7 @@
 // the option messages on the console.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -38,17 +39,33 @@ TEST(OptionsE2E, HelpRequestEndsWithStatus5) {
 }
 
 TEST(OptionsE2E, HelpRequestsAreAnsweredBeforeAnythingIsWritten) {
-  for (const char* request : {"--help", "--HELP", "/?", "--usage"}) {
+  // "/?" keeps the family's answer: usage on standard output, help on
+  // standard error, status 5. --help and --usage give the whole page, with
+  // every option, on standard output alone, and status 0.
+  struct Case {
+    const char* request;
+    int status;
+    bool whole_page;
+  } cases[] = {{"/?", 5, false}, {"--help", 0, true}, {"--HELP", 0, true}, {"--usage", 0, true}};
+  for (const Case& c : cases) {
     test::TempDir dir;
     dir.write("a.txt", "3139666412\n");
     test::RunOptions options;
     options.env.push_back({"ACCT", "on"});
-    auto r = run_in(dir, {request}, options);
-    EXPECT_EQ(r.status, 5) << request << r.out << r.err;
-    EXPECT_NE(r.out.find(kUsageLine), std::string::npos) << request;
-    EXPECT_NE(r.err.find(kHelpStart), std::string::npos) << request;
-    EXPECT_FALSE(std::filesystem::exists(dir.path() / "a.IP")) << request;
-    EXPECT_FALSE(std::filesystem::exists(dir.path() / "ACCT-ING")) << request;
+    auto r = run_in(dir, {c.request}, options);
+    EXPECT_EQ(r.status, c.status) << c.request << r.out << r.err;
+    EXPECT_NE(r.out.find(kUsageLine), std::string::npos) << c.request;
+    if (c.whole_page) {
+      EXPECT_NE(r.out.find(kHelpStart), std::string::npos) << c.request;
+      EXPECT_NE(r.out.find("\n  --ACC "), std::string::npos) << c.request;
+      EXPECT_NE(r.out.find("\nExit status:\n"), std::string::npos) << c.request;
+      EXPECT_EQ(r.err, "") << c.request;
+    } else {
+      EXPECT_NE(r.err.find(kHelpStart), std::string::npos) << c.request;
+      EXPECT_EQ(r.out.find("--ACC"), std::string::npos) << c.request;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "a.IP")) << c.request;
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "ACCT-ING")) << c.request;
   }
 }
 
@@ -183,6 +200,36 @@ TEST(OptionsE2E, AcctOnOpensTheAccountingFileInTheCurrentDirectory) {
   auto r = test::run_program({"-.ini", "-v"}, options);
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_TRUE(std::filesystem::exists(dir.path() / "ACCT-ING"));
+}
+
+TEST(OptionsE2E, BashCompletionOffersLongOptionsLettersAndFiles) {
+  if (test::running_under_wine()) GTEST_SKIP() << "completes the Linux program";
+  test::TempDir dir;
+  dir.write("alpha.csv", "");
+  dir.write("alps/x.csv", "");
+  dir.write("beta.csv", "");
+  // The completion function as bash calls it, with the program as the
+  // command word; each word's answers sorted, on a line of their own.
+  const std::filesystem::path script = dir.write(
+      "complete.sh",
+      "cd \"$(dirname \"$0\")\" && source '" IPCONV_COMPLETION "' || exit 1\n"
+      "for word in --AC --VER al; do\n"
+      "  COMP_WORDS=(\"$1\" \"$word\") COMP_CWORD=1\n"
+      "  _ipconv\n"
+      "  echo \"$word:\" $(printf '%s\\n' \"${COMPREPLY[@]}\" | sort)\n"
+      "done\n");
+  const std::string command =
+      "bash '" + script.string() + "' '" + test::program_under_test() + "' 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string answers;
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, pipe)) answers += buffer;
+  EXPECT_EQ(pclose(pipe), 0) << answers;
+  EXPECT_EQ(answers,
+            "--AC: --ACC=\n"          // it needs a value: the = comes with it
+            "--VER: --VER --VERSION\n"  // in the case typed, the whole word too
+            "al: alpha.csv alps\n");
 }
 
 }  // namespace

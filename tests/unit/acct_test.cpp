@@ -87,7 +87,9 @@ TEST_F(AcctTest, TrimEndsTheRunWhenTheFileCannotBeCreated) {
   } catch (const test::RunEnded& ended) {
     EXPECT_EQ(ended.status, exit_status::user_aborted);
   }
-  EXPECT_EQ(GetCapturedStderr(), "\n.\\Generic_u\n324\nerror opening " + native(file) + "\n");
+  // The system's reason for the failed create follows on a line of its own.
+  EXPECT_EQ(GetCapturedStderr(), "\n.\\Generic_u\n324\nerror opening " + native(file) + "\n  " +
+                                     plat::last_error_text() + "\n");
 }
 
 // ---- make_log_dirs -----------------------------------------------------------

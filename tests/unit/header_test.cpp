@@ -264,7 +264,11 @@ TEST_F(HeaderTest, OutputFileThatCannotBeOpenedEndsTheRunWithStatus3) {
     }
     const std::string err = GetCapturedStderr();
     const std::string verb = append ? "open" : "create";
-    EXPECT_EQ(err.rfind("\ncan't " + verb + " output file " + file.string() + "\nFILE: ", 0), 0u)
+    // The system's reason on the line between the message and the location.
+    EXPECT_EQ(err.rfind("\ncan't " + verb + " output file " + file.string() + "\n  " +
+                            plat::last_error_text() + "\nFILE: ",
+                        0),
+              0u)
         << err;
     EXPECT_NE(err.find(", LINE "), std::string::npos);
   }

@@ -542,18 +542,21 @@ TEST_F(OptionsTest, QuestionMarkShowsBothTextsWithoutWaiting) {
 }
 
 TEST_F(OptionsTest, HelpAndVersionRequestsAreAnsweredBeforeAnythingElse) {
+  enum class answer { usage_and_help, help_page, version };
   struct Case {
     std::vector<std::string> words;
     exit_status status;
+    answer given;
   } cases[] = {
-      {{"--help"}, exit_status::illegal_option},
-      {{"--HELP"}, exit_status::illegal_option},
-      {{"+-Help"}, exit_status::illegal_option},
-      {{"/?"}, exit_status::illegal_option},  // on every platform
-      {{"-r-help"}, exit_status::illegal_option},
-      {{"a.txt", "-1", "acct.txt", "stray", "--help"}, exit_status::illegal_option},
-      {{"--version"}, exit_status::normal_exit},
-      {{"-1", "acct.txt", "--VERSION"}, exit_status::normal_exit},
+      {{"--help"}, exit_status::normal_exit, answer::help_page},
+      {{"--HELP"}, exit_status::normal_exit, answer::help_page},
+      {{"+-Help"}, exit_status::normal_exit, answer::help_page},
+      {{"/?"}, exit_status::illegal_option, answer::usage_and_help},  // on every platform
+      {{"-r-help"}, exit_status::normal_exit, answer::help_page},
+      {{"a.txt", "-1", "acct.txt", "stray", "--help"}, exit_status::normal_exit,
+       answer::help_page},
+      {{"--version"}, exit_status::normal_exit, answer::version},
+      {{"-1", "acct.txt", "--VERSION"}, exit_status::normal_exit, answer::version},
   };
   for (const Case& c : cases) {
     const std::string shown = c.words.back();
@@ -563,11 +566,19 @@ TEST_F(OptionsTest, HelpAndVersionRequestsAreAnsweredBeforeAnythingElse) {
     EXPECT_EQ(parse_ending(c.words), c.status) << shown;
     const std::string out = testing::internal::GetCapturedStdout();
     const std::string err = testing::internal::GetCapturedStderr();
-    if (c.status == exit_status::normal_exit) {
-      EXPECT_EQ(out, "ipconv " IPCONV_VERSION "\n") << shown;
-    } else {
-      EXPECT_NE(out.find(kUsageLine), std::string::npos) << shown;
-      EXPECT_NE(err.find("COMMAND LINE:"), std::string::npos) << shown;
+    switch (c.given) {
+      case answer::version:
+        EXPECT_EQ(out, "ipconv " IPCONV_VERSION "\n") << shown;
+        break;
+      case answer::usage_and_help:
+        EXPECT_NE(out.find(kUsageLine), std::string::npos) << shown;
+        EXPECT_NE(err.find("COMMAND LINE:"), std::string::npos) << shown;
+        break;
+      case answer::help_page:
+        EXPECT_NE(out.find("COMMAND LINE:"), std::string::npos) << shown;
+        EXPECT_NE(out.find("\n  --ACC "), std::string::npos) << shown;
+        EXPECT_EQ(err, "") << shown;
+        break;
     }
     // Answered before the accounting file or the file arguments were taken.
     EXPECT_EQ(acct_file, nullptr) << shown;
