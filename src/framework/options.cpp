@@ -333,6 +333,20 @@ void answer_request(std::u16string_view long_text) {
   if (equals_ignore_case(long_text, u"VERSION")) answer_with(show_version);
 }
 
+// --JOBS=N: the number of threads; any other value is refused as a long
+// option with a bad value is.
+void apply_jobs_option(const std::u16string& text) {
+  const size_t equals = text.find(u'=');
+  const auto count = equals == std::u16string::npos
+                         ? std::nullopt
+                         : read_thread_count(std::u16string_view(text).substr(equals + 1));
+  if (!count) {
+    std::printf("\nIllegal option: %s", plat::to_native(text).c_str());
+    end_run(exit_status::illegal_option);
+  }
+  thread_count = *count;
+}
+
 // A help or version request is answered before the accounting file, the
 // INI file or any other argument is acted on, wherever it stands. "/?"
 // is a help request on every platform, never a path to walk.
@@ -351,6 +365,10 @@ void process_letter(Scan& s) {
       s.group_done = true;
       std::u16string text = s.attached();
       answer_request(text);  // also inside a group, as in -r-HELP
+      if (is_jobs_option(text)) {
+        apply_jobs_option(text);
+        break;
+      }
       // Inside a group too (-r-HLEP), with nothing but the tree to convert.
       if (file_argument_count == 0 && !long_option_known(text)) answer_help();
       if (parse_long_option(text, g_options) != 0) {
@@ -511,3 +529,19 @@ void parse_options(const std::vector<std::u16string>& args) {
 }
 
 void reset_options_state() { g_extra_item_ignored = false; }
+
+std::optional<int32_t> read_thread_count(std::u16string_view text) {
+  if (text.empty() || text.size() > 4) return std::nullopt;
+  int32_t value = 0;
+  for (const char16_t c : text) {
+    if (c < u'0' || c > u'9') return std::nullopt;
+    value = value * 10 + (c - u'0');
+  }
+  if (value < 1 || value > kThreadsMax) return std::nullopt;
+  return value;
+}
+
+bool is_jobs_option(std::u16string_view text) {
+  const std::u16string_view name = text.substr(0, text.find(u'='));
+  return equals_ignore_case(name, u"JOBS");
+}
