@@ -133,11 +133,13 @@ void note_output_written(const std::u16string& input, const std::u16string& outp
                shown(output).c_str(), shown(input).c_str(), shown(earlier).c_str());
 }
 
-bool report_not_regular(const std::u16string& path) {
-  if (plat::kind_of(path) != plat::path_kind::other) return false;
+bool names_special_file(const std::u16string& path) {
+  return plat::kind_of(path) == plat::path_kind::other;
+}
+
+void report_not_regular(const std::u16string& path) {
   std::fprintf(stderr, "\nSkipped %s: not a regular file\n", shown(path).c_str());
   if (g_conversion_status < 2) g_conversion_status = 2;
-  return true;
 }
 
 void reset_file_notes() { g_outputs = DirectoryOutputs(); }
