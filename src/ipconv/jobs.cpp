@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <deque>
+#include <list>
 #include <exception>
 #include <mutex>
 #include <new>
@@ -37,7 +37,9 @@ struct InFlight {
 std::mutex g_mutex;
 std::condition_variable g_work;  // jobs were queued, or the workers are to stop
 std::condition_variable g_done;  // what the main thread waits for was converted
-std::deque<InFlight*> g_queued;  // not yet taken by a thread, oldest first
+// Lists, not deques: nothing is allocated before the program starts, where
+// memory that cannot be had could not be told.
+std::list<InFlight*> g_queued;  // not yet taken by a thread, oldest first
 std::vector<plat::File> g_closing;  // files for a worker to close
 bool g_stopping = false;
 // Who waits, so that a signal goes out only where it wakes someone.
@@ -50,7 +52,7 @@ std::atomic<bool> g_discarded{false};
 // The main thread's own.
 int g_threads = 1;
 std::vector<std::thread> g_workers;
-std::deque<std::unique_ptr<InFlight>> g_in_flight;  // in the order handed over
+std::list<std::unique_ptr<InFlight>> g_in_flight;  // in the order handed over
 std::unique_ptr<Job> g_held;  // the first job, before any worker runs
 
 void convert_caught(InFlight& entry) {
