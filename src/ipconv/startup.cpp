@@ -79,7 +79,7 @@ void choose_job_threads() {
     set_job_threads(thread_count);
     return;
   }
-  if (const auto text = plat::get_env("IPCONV_JOBS")) {
+  if (const auto text = plat::get_env("IPCONV_JOBS"); text && !text->empty()) {
     if (const auto count = read_thread_count(*text)) {
       set_job_threads(*count);
       return;
