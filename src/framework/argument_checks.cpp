@@ -6,6 +6,7 @@
 #include "framework/long_options.h"
 #include "framework/options.h"
 #include "framework/program_texts.h"
+#include "framework/requests.h"
 #include "framework/search_lists.h"
 #include "framework/settings.h"
 #include "platform/platform.h"

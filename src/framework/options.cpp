@@ -14,6 +14,7 @@
 #include "framework/output_template.h"
 #include "framework/pause.h"
 #include "framework/program_texts.h"
+#include "framework/requests.h"
 #include "framework/search_lists.h"
 #include "framework/settings.h"
 #include "framework/text.h"
@@ -307,57 +308,6 @@ void option_name_width(Scan& s, int32_t& flag) {
   end_run(exit_status::illegal_option);
 }
 
-[[noreturn]] void answer_help() {
-  show_usage();
-  show_help();
-  end_run(exit_status::illegal_option);
-}
-
-// A text asked for on standard output ends the run with status 0 once it
-// reached it.
-[[noreturn]] void answer_with(void (*show)()) {
-  show();
-  std::string reason;
-  if (!stream_written(stdout, reason)) {
-    std::fprintf(stderr, "\nError writing standard output: %s\n", reason.c_str());
-    end_run(exit_status::output_file);
-  }
-  end_run(exit_status::normal_exit);
-}
-
-// --help (or --usage) and --version are whole words in any case, looked at before the
-// long-option table, whose VER row would take "VERSION" by its prefix.
-void answer_request(std::u16string_view long_text) {
-  if (equals_ignore_case(long_text, u"HELP") || equals_ignore_case(long_text, u"USAGE"))
-    answer_with(show_help_page);
-  if (equals_ignore_case(long_text, u"VERSION")) answer_with(show_version);
-}
-
-// --JOBS=N: the number of threads; any other value is refused as a long
-// option with a bad value is.
-void apply_jobs_option(const std::u16string& text) {
-  const size_t equals = text.find(u'=');
-  const auto count = equals == std::u16string::npos
-                         ? std::nullopt
-                         : read_thread_count(std::u16string_view(text).substr(equals + 1));
-  if (!count) {
-    std::printf("\nIllegal option: %s", plat::to_native(text).c_str());
-    end_run(exit_status::illegal_option);
-  }
-  thread_count = *count;
-}
-
-// A help or version request is answered before the accounting file, the
-// INI file or any other argument is acted on, wherever it stands. "/?"
-// is a help request on every platform, never a path to walk.
-void answer_requests_first(const std::vector<std::u16string>& args) {
-  for (size_t k = 1; k < args.size(); ++k) {
-    const std::u16string& arg = args[k];
-    if (arg == u"/?") answer_help();
-    if (is_long_option(arg)) answer_request(std::u16string_view(arg).substr(2));
-  }
-}
-
 void process_letter(Scan& s) {
   const char16_t c = s.group[s.j];
   switch (c) {
@@ -529,19 +479,3 @@ void parse_options(const std::vector<std::u16string>& args) {
 }
 
 void reset_options_state() { g_extra_item_ignored = false; }
-
-std::optional<int32_t> read_thread_count(std::u16string_view text) {
-  if (text.empty() || text.size() > 4) return std::nullopt;
-  int32_t value = 0;
-  for (const char16_t c : text) {
-    if (c < u'0' || c > u'9') return std::nullopt;
-    value = value * 10 + (c - u'0');
-  }
-  if (value < 1 || value > kThreadsMax) return std::nullopt;
-  return value;
-}
-
-bool is_jobs_option(std::u16string_view text) {
-  const std::u16string_view name = text.substr(0, text.find(u'='));
-  return equals_ignore_case(name, u"JOBS");
-}

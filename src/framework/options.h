@@ -1,10 +1,7 @@
 // The command-line parser: option letters, lists and the end of parsing.
 #pragma once
 
-#include <cstdint>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 void parse_options(const std::vector<std::u16string>& args);
@@ -22,10 +19,3 @@ bool is_long_option(const std::u16string& arg);
 // True for a leading file argument: one that begins no option group, or a
 // lone "-" (standard input).
 bool is_file_argument(const std::u16string& arg);
-
-// A number of threads as --JOBS=N and the environment give it: a whole
-// number from 1 to kThreadsMax; nullopt for anything else.
-std::optional<int32_t> read_thread_count(std::u16string_view text);
-// --JOBS=N, whole word in any case, tested before the long-option table
-// (text without the dashes): true for that name whatever follows it.
-bool is_jobs_option(std::u16string_view text);

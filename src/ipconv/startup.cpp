@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "framework/exit_status.h"
-#include "framework/options.h"
+#include "framework/requests.h"
 #include "framework/reserve.h"
 #include "framework/settings.h"
 #include "framework/stream_listing.h"
