@@ -3,7 +3,8 @@
 #   conversion of 4 million lines against the cat of its output (into a
 #   fresh output, and over an existing one) and against mawk; the same lines
 #   as 8-bit and as UTF-16 text (MB/s of input, ns a line, side by side),
-#   20,000 small files converted (files per second, system calls per file),
+#   20,000 small files converted with one thread and with the default
+#   number of threads (files per second, the ratio, system calls per file),
 #   peak memory on a 1 GiB input, and the walk against find.
 # Usage: bench/run.sh [work-dir]   (needs about 6 GiB of free disk)
 # IPCONV=path/to/ipconv measures that binary instead of this tree's build.
@@ -17,6 +18,7 @@ if [ -z "${IPCONV:-}" ]; then
 fi
 ipconv=${IPCONV:-$top/build/default/ipconv}
 pairs=9
+unset IPCONV_JOBS  # the default number of threads is one of the figures
 
 now() { echo "${EPOCHREALTIME/,/.}"; }
 # Wall seconds of one run of a command, its output thrown away.
@@ -135,43 +137,56 @@ awk -v s="$size" -v s16="$size16" -v w="$w8" -v w16="$w16" -v u="$user_s" -v u16
 # ---- Many small files ------------------------------------------------------
 # On the work directory's file system, and on tmpfs (/dev/shm) when there
 # is one: there making a file costs the kernel least, so the program's own
-# share shows. Outputs deleted right before a run make some file systems
+# share shows. One thread (--JOBS=1) against the default (one a processor,
+# at most 8), in alternating pairs, so that both meet the same state of a
+# shared machine. Outputs deleted right before a run make some file systems
 # search longer for a new inode (ext4 without a journal passes over
 # recently freed ones), for every program alike.
+processors=$(nproc)
+threads=$(( processors < 8 ? processors : 8 ))
+small_pairs=9
 small_bench() { # TREE LABEL
-  local small=$1 label=$2 files sf se cf ce converted
+  local small=$1 label=$2 files converted c1 cd
   [ -d "$small" ] || bash "$top/bench/gen_tree.sh" "$small" 200 100
   files=$(find "$small" -name '*.csv' | wc -l)
   remove_outputs() { find "$small" -name '*.IP' -delete; }
-  small_runs() { # fresh|existing -> median wall seconds of 5 runs
-    local mode=$1
+  small_pairs_of() { # fresh|existing -> "one-median default-median ratio-median"
+    local mode=$1 t1 td
     : > "$work/small.txt"
     remove_outputs
     "$ipconv" "$small/*.csv" >/dev/null 2>&1
-    for _ in 1 2 3 4 5; do
+    for ((i = 0; i < small_pairs; i++)); do
       [ "$mode" = fresh ] && remove_outputs
-      wall "$ipconv" "$small/*.csv" >> "$work/small.txt"
+      t1=$(wall "$ipconv" "$small/*.csv" --JOBS=1)
+      [ "$mode" = fresh ] && remove_outputs
+      td=$(wall "$ipconv" "$small/*.csv")
+      echo "$t1 $td" >> "$work/small.txt"
     done
-    median < "$work/small.txt"
+    echo "$(awk '{ print $1 }' "$work/small.txt" | median)" \
+         "$(awk '{ print $2 }' "$work/small.txt" | median)" \
+         "$(awk '{ print $1 / $2 }' "$work/small.txt" | median)"
   }
-  sf=$(small_runs fresh)
-  se=$(small_runs existing)
+  read -r f1 fd fr <<< "$(small_pairs_of fresh)"
+  read -r e1 ed er <<< "$(small_pairs_of existing)"
   converted=$(find "$small" -name '*.IP' | wc -l)
   [ "$converted" -eq "$files" ] || { echo "bench: $converted of $files small files converted" >&2; exit 1; }
-  calls() { # fresh|existing -> system calls per file of one run
+  calls() { # fresh|existing -> system calls per file of one run of one thread
     [ "$1" = fresh ] && remove_outputs
-    strace -c -f -o "$work/strace.txt" "$ipconv" "$small/*.csv" >/dev/null 2>&1
+    strace -c -f -o "$work/strace.txt" "$ipconv" "$small/*.csv" --JOBS=1 >/dev/null 2>&1
     awk -v n="$files" '$NF == "total" { printf "%.1f", $4 / n }' "$work/strace.txt"
   }
   if command -v strace >/dev/null; then
-    cf=", $(calls fresh) system calls a file"
-    ce=", $(calls existing) system calls a file"
+    c1="$(calls fresh) fresh, $(calls existing) over existing outputs"
   else
-    cf=" (strace not installed: no system call count)" ce=""
+    c1="(strace not installed)"
   fi
-  echo "$files small files in 200 directories ($label), median of 5 runs:"
-  awk -v n="$files" -v t="$sf" -v c="$cf" 'BEGIN { printf "  fresh outputs:    %.3f s, %.0f files/s%s\n", t, n / t, c }'
-  awk -v n="$files" -v t="$se" -v c="$ce" 'BEGIN { printf "  existing outputs: %.3f s, %.0f files/s%s\n", t, n / t, c }'
+  echo "$files small files in 200 directories ($label), $processors processors, default $threads threads;" \
+       "medians of $small_pairs alternating pairs:"
+  awk -v n="$files" -v a="$f1" -v b="$fd" -v r="$fr" -v e="$e1" -v f="$ed" -v q="$er" 'BEGIN {
+    g = "  %-17s --JOBS=1 %.3f s, %6.0f files/s; default %.3f s, %6.0f files/s: %.2f times\n"
+    printf g, "fresh outputs:", a, n / a, b, n / b, r
+    printf g, "existing outputs:", e, n / e, f, n / f, q }'
+  echo "  system calls a file with one thread (strace -c): $c1"
 }
 small_bench "$work/small-tree" "$(stat -f -c %T "$work")"
 if [ -d /dev/shm ] && [ "$(stat -f -c %T /dev/shm)" = tmpfs ] && [ -w /dev/shm ]; then

@@ -6,6 +6,7 @@
 #include "framework/long_options.h"
 #include "framework/options.h"
 #include "framework/program_texts.h"
+#include "framework/requests.h"
 #include "framework/search_lists.h"
 #include "framework/settings.h"
 #include "platform/platform.h"
@@ -15,7 +16,8 @@ void answer_mistakes_without_file_argument(const std::vector<std::u16string>& ar
   bool mistaken = args.size() == 2 && args[1].size() == 2 && begins_option_group(args[1]) &&
                   (args[1][1] == u'h' || args[1][1] == u'H');
   for (size_t k = 1; k < args.size() && !mistaken; ++k)
-    mistaken = is_long_option(args[k]) && !long_option_known(args[k].substr(2));
+    mistaken = is_long_option(args[k]) && !long_option_known(args[k].substr(2)) &&
+               !is_jobs_option(std::u16string_view(args[k]).substr(2));
   if (!mistaken) return;
   show_usage();
   show_help();

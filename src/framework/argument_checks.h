@@ -7,9 +7,9 @@
 #include <vector>
 
 // Without a file argument the run converts the whole current tree, so
-// there a long option no row knows (a lone "--" among them), or -h or -H as
-// the only argument, is taken for the help request it most likely was:
-// usage and help, status 5.
+// there a long option no row knows and that is not --JOBS (a lone "--"
+// among them), or -h or -H as the only argument, is taken for the help
+// request it most likely was: usage and help, status 5.
 void answer_mistakes_without_file_argument(const std::vector<std::u16string>& args);
 
 // An output file that is one of the files named to convert would be

@@ -5,6 +5,7 @@
 
 namespace {
 run_end_hook g_end_hook = nullptr;
+run_cleanup g_cleanup = nullptr;
 }
 
 const char* exit_status_name(exit_status status) {
@@ -27,7 +28,10 @@ const char* exit_status_name(exit_status status) {
 
 void set_run_end_hook(run_end_hook hook) { g_end_hook = hook; }
 
+void set_run_cleanup(run_cleanup cleanup) { g_cleanup = cleanup; }
+
 void end_run(exit_status status) {
+  if (g_cleanup) g_cleanup();
   std::fflush(nullptr);
   if (g_end_hook) g_end_hook(status);
   std::exit(static_cast<int>(status));

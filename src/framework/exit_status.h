@@ -25,6 +25,11 @@ const char* exit_status_name(exit_status status);
 // Tests replace the ending (see set_run_end_hook) to observe it instead.
 [[noreturn]] void end_run(exit_status status);
 
+// Work the program has under way when the run ends at once (files being
+// converted): undone first, before the streams are flushed.
+using run_cleanup = void (*)();
+void set_run_cleanup(run_cleanup cleanup);
+
 using run_end_hook = void (*)(exit_status);
 // A hook that must not return (it throws, for tests); nullptr restores exit.
 void set_run_end_hook(run_end_hook hook);

@@ -14,6 +14,7 @@
 #include "framework/output_template.h"
 #include "framework/pause.h"
 #include "framework/program_texts.h"
+#include "framework/requests.h"
 #include "framework/search_lists.h"
 #include "framework/settings.h"
 #include "framework/text.h"
@@ -307,43 +308,6 @@ void option_name_width(Scan& s, int32_t& flag) {
   end_run(exit_status::illegal_option);
 }
 
-[[noreturn]] void answer_help() {
-  show_usage();
-  show_help();
-  end_run(exit_status::illegal_option);
-}
-
-// A text asked for on standard output ends the run with status 0 once it
-// reached it.
-[[noreturn]] void answer_with(void (*show)()) {
-  show();
-  std::string reason;
-  if (!stream_written(stdout, reason)) {
-    std::fprintf(stderr, "\nError writing standard output: %s\n", reason.c_str());
-    end_run(exit_status::output_file);
-  }
-  end_run(exit_status::normal_exit);
-}
-
-// --help (or --usage) and --version are whole words in any case, looked at before the
-// long-option table, whose VER row would take "VERSION" by its prefix.
-void answer_request(std::u16string_view long_text) {
-  if (equals_ignore_case(long_text, u"HELP") || equals_ignore_case(long_text, u"USAGE"))
-    answer_with(show_help_page);
-  if (equals_ignore_case(long_text, u"VERSION")) answer_with(show_version);
-}
-
-// A help or version request is answered before the accounting file, the
-// INI file or any other argument is acted on, wherever it stands. "/?"
-// is a help request on every platform, never a path to walk.
-void answer_requests_first(const std::vector<std::u16string>& args) {
-  for (size_t k = 1; k < args.size(); ++k) {
-    const std::u16string& arg = args[k];
-    if (arg == u"/?") answer_help();
-    if (is_long_option(arg)) answer_request(std::u16string_view(arg).substr(2));
-  }
-}
-
 void process_letter(Scan& s) {
   const char16_t c = s.group[s.j];
   switch (c) {
@@ -351,6 +315,10 @@ void process_letter(Scan& s) {
       s.group_done = true;
       std::u16string text = s.attached();
       answer_request(text);  // also inside a group, as in -r-HELP
+      if (is_jobs_option(text)) {
+        apply_jobs_option(text);
+        break;
+      }
       // Inside a group too (-r-HLEP), with nothing but the tree to convert.
       if (file_argument_count == 0 && !long_option_known(text)) answer_help();
       if (parse_long_option(text, g_options) != 0) {

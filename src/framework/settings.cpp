@@ -27,6 +27,7 @@ FILE* out_file = nullptr;
 std::vector<std::u16string> exclude_list;
 int32_t exclude_count = 0;
 int32_t name_after_width = kInitialNameAfterWidth;
+int32_t thread_count = 0;
 
 int64_t size_greater_than = 0;
 int64_t size_less_than = 0;
@@ -51,7 +52,7 @@ void reset_settings() {
   g_options = option_rec{};
   to_empty(comment_text, output_path, acct_path, split_log_path, exclude_list, exclude_count,
            size_greater_than, size_less_than, older_days, newer_days, older_time, newer_time,
-           range_low, range_high, range_mode, attr_include, attr_exclude);
+           range_low, range_high, range_mode, attr_include, attr_exclude, thread_count);
   delim_char = kInitialDelim;
   name_after_width = kInitialNameAfterWidth;
   name_format_width = kInitialNameFormatWidth;

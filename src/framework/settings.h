@@ -93,6 +93,10 @@ extern FILE* out_file;   // framework reports; standard output by default
 extern std::vector<std::u16string> exclude_list;  // upper-cased patterns
 extern int32_t exclude_count;
 extern int32_t name_after_width;
+// Threads that convert files, from --JOBS=N (1 to kThreadsMax); 0: not
+// given, the program chooses.
+extern int32_t thread_count;
+inline constexpr int32_t kThreadsMax = 64;
 
 // Recorded-only companions.
 extern int64_t size_greater_than;

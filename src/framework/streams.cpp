@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "framework/exit_status.h"
+#include "framework/walk.h"
 
 std::vector<stream_entry> g_stream_table;
 int g_stream_errors_ignored = 0;
@@ -52,6 +53,7 @@ void record_stream(int index, const plat::StreamHeader& header, const char16_t* 
 // The user is asked whether to go on without the streams of this object.
 // Returns only after an upper-case "Y".
 void ask_after_read_error() {
+  settle_handed_over();
   std::printf("\nLine: %d Source File: %s Has encountered an Alt Data Stream Read error", 91,
               kSourceName);
   std::printf("\n\nIf you want me to continue press 'Y' else anyting else aborts");
@@ -88,6 +90,7 @@ int read_streams_from(stream_source& source, const std::u16string& path) {
         source.close();
         return 0;
       }
+      settle_handed_over();
       std::printf("\n");
       break;
     }
@@ -100,6 +103,7 @@ int read_streams_from(stream_source& source, const std::u16string& path) {
     if (header.name_size > kNameRoomUnits * sizeof(char16_t)) break;
     const long long delivered = source.read_name(name, header.name_size);
     if (delivered < 0) {
+      settle_handed_over();
       std::printf("\n%d", 153);
       source.close();
       return count;  // what was recorded before the failure is sound
@@ -114,6 +118,8 @@ int read_streams_from(stream_source& source, const std::u16string& path) {
 }
 
 void handle_privilege_status(plat::PrivilegeStatus status) {
+  if (status == plat::PrivilegeStatus::ok) return;
+  settle_handed_over();
   switch (status) {
     case plat::PrivilegeStatus::ok:
       return;

@@ -26,6 +26,11 @@ int g_walk_status = 0;
 int64_t g_run_started = 0;
 std::vector<bool> g_type_matched;
 file_hook g_file_hook = nullptr;
+settle_hook g_settle_hook = nullptr;
+
+void settle_handed_over() {
+  if (g_settle_hook != nullptr) g_settle_hook();
+}
 
 namespace {
 
@@ -50,7 +55,9 @@ bool is_dir(const plat::FindData& e) { return (e.attributes & plat::kAttrDirecto
 void list_streams_of(const std::u16string& path) {
   g_streampath = path;
   const int count = read_streams(g_streampath);
-  if (count > 0) list_streams(g_streampath, count, g_lines_listed);
+  if (count <= 0) return;
+  settle_handed_over();
+  list_streams(g_streampath, count, g_lines_listed);
 }
 
 std::string shown(const std::u16string& path) { return plat::to_native(without_long_prefix(path)); }
@@ -74,6 +81,7 @@ void note_unsearchable(const std::u16string& directory) {
   std::u16string name = without_long_prefix(directory);
   if (name.size() > 1 && plat::is_separator(name.back()) && name[name.size() - 2] != u':')
     name.pop_back();
+  settle_handed_over();
   std::fprintf(stderr, "\nCan't search directory %s: %s\n", plat::to_native(name).c_str(),
                reason.c_str());
   g_walk_status = 2;
@@ -110,12 +118,14 @@ void pass_over_temporary(const std::u16string& directory, const std::u16string& 
   g_leftovers_noted.insert(path);
   const uint64_t written = stamps ? stamps->last_write : 0;
   if (owner_may_write(owner, written)) {
+    settle_handed_over();
     std::fprintf(stderr, "\nPassed over temporary file %s: another ipconv may be writing it\n",
                  shown(path).c_str());
     return;
   }
   const bool removed = g_run_started > 0 && written != 0 &&
                        written < stamp_of_seconds(g_run_started) && plat::remove_file(path);
+  settle_handed_over();
   std::fprintf(stderr,
                removed ? "\nRemoved leftover temporary file %s\n"
                        : "\nPassed over leftover temporary file %s\n",
@@ -173,6 +183,7 @@ void walk_dir(const std::u16string& directory) {
         if (!is_dir(entry) || is_dot_name(entry.name) || entry.link) continue;
         std::u16string sub = directory + entry.name + plat::separator();
         if (plat::path_too_long(sub)) {
+          settle_handed_over();
           std::fprintf(stderr, "\nPath too long, not searched: %s\n",
                        plat::to_native(without_long_prefix(sub)).c_str());
           continue;
@@ -185,6 +196,7 @@ void walk_dir(const std::u16string& directory) {
 
   int count_chars = 0;
   int dir_chars = 0;
+  if (g_options.output != 0) settle_handed_over();
   if (progress_count_shown())
     count_chars = std::fprintf(stderr, " %6ld ", static_cast<long>(g_lines_listed));
   if (g_options.output != 0) {
@@ -194,6 +206,7 @@ void walk_dir(const std::u16string& directory) {
     dir_chars = static_cast<int>(part.size()) + 1;
   }
   scan_dir_files(directory);
+  if (g_options.output != 0) settle_handed_over();
   if (g_options.output != 0) erase_console(dir_chars);
   if (progress_count_shown()) erase_console(count_chars);
 
@@ -205,6 +218,8 @@ void scan_dir_files(const std::u16string& directory) {
   for (size_t index = 0; index < type_list.size(); ++index) {
     const std::u16string& pattern = type_list[index];
     if (pattern.empty() || pattern[0] == u'-') break;
+    // What was handed over from an earlier pattern may add to the listing.
+    if (index > 0 && g_counting == 0) settle_handed_over();
     g_patternstr = directory + pattern;
     plat::DirSearch search;
     plat::FindData entry;
@@ -320,6 +335,7 @@ void reset_walk_state() {
   g_run_started = 0;
   g_type_matched.clear();
   g_file_hook = nullptr;
+  g_settle_hook = nullptr;
   g_unsearchable.clear();
   g_leftovers_noted.clear();
   g_run_files.clear();

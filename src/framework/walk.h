@@ -34,6 +34,14 @@ extern std::vector<bool> g_type_matched;
 using file_hook = void (*)(const std::u16string* name, const std::u16string& directory);
 extern file_hook g_file_hook;
 
+// What the hook was handed may still be under way when it returns. Before
+// the walk writes anything of its own, and before it lists a directory's
+// files again, it calls the settle hook: the program finishes there what
+// it was handed, so that everything reaches the user in the walk's order.
+using settle_hook = void (*)();
+extern settle_hook g_settle_hook;
+void settle_handed_over();
+
 // A file the run writes (output or accounting file): the walk passes over
 // it, under any name, as it passes over its own temporaries.
 void note_run_file(FILE* stream);

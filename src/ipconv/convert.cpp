@@ -3,11 +3,13 @@
 #include "ipconv/convert.h"
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "framework/paths.h"
 #include "framework/walk.h"
 #include "ipconv/file_notes.h"
+#include "ipconv/jobs.h"
 #include "platform/platform.h"
 
 std::u16string pg_complete_path;
@@ -27,7 +29,11 @@ std::string shown(const std::u16string& path) {
 
 struct FileSource final : ByteSource {
   explicit FileSource(plat::File& f) : file(f) {}
-  long long read(char* buffer, size_t size) override { return file.read(buffer, size); }
+  long long read(char* buffer, size_t size) override {
+    // A run that ends at once does not wait for the rest of a large file.
+    if (jobs_discarded()) return -1;
+    return file.read(buffer, size);
+  }
   bool exhausted() const override { return file.at_end(); }
   plat::File& file;
 };
@@ -38,115 +44,255 @@ struct FileSink final : ByteSink {
   plat::File& file;
 };
 
-}  // namespace
+// Why a step failed: the error the thread that took it met, told on the
+// thread that reports it.
+std::string reason_of(uint32_t code) {
+  plat::set_last_error_code(code);
+  return plat::last_error_text();
+}
 
-void process_file(const std::u16string* name, const std::u16string& directory) {
-  if (name == nullptr) return;  // a directory handed over by the walk
-  if (*name == u"." || *name == u"..") return;
-  pg_complete_path = directory;
-  pg_complete_path += *name;
+// One file from its lookup to its last report, kept as data between the
+// steps, which a single thread takes in this order: the lookup, the input
+// opened, its first block read, only then the output begun, converted,
+// named. The job is finished on the main thread in walk order, with every
+// report in that order and precedence; it is converted on any thread.
+// Where the directory is held open for other threads, the input is opened
+// and the output begun where the job is converted, so that the main thread
+// keeps only what names and reports; a name that needs more than those
+// plain steps (a link, a name gone, an output that needs a named
+// temporary) takes the whole way on the main thread when its turn comes.
+class FileJob final : public Job {
+ public:
+  FileJob(const std::u16string& name, const std::u16string& directory)
+      : name_(name), directory_(directory), input_(directory + name) {}
 
-  {
-    plat::DirSearch lookup;
-    plat::FindData found;
-    if (!lookup.start(pg_complete_path, found, /*details=*/false) &&
-        find_by_wildcard(found, pg_complete_path, *name) != 0) {
-      report_not_regular(pg_complete_path);
-      return;
-    }
+  // The lookup, and the steps up to the output begun, on the main thread.
+  // `in_walk`: the files handed over before it may still be under way.
+  void prepare_here(bool in_walk);
+  // Only the names: the rest where the job is converted, in `held`.
+  void prepare_held(std::shared_ptr<plat::HeldDir> held);
+  void convert() override;
+  void finish() override;
+
+ private:
+  void name_output();
+  void convert_input();
+  // Opening the output would destroy the input: an .IP file met again by
+  // "*.*", or another name of the same file. The name is told at once;
+  // another name of the file when the output begins, from the open input,
+  // or by the paths before any other report about the input.
+  bool own_output(bool by_paths) const {
+    if (by_paths && !plat::same_file(output_name_, input_)) return false;
+    std::fprintf(stderr, "\nSkipped %s: it is its own output file\n", shown(input_).c_str());
+    return true;
+  }
+  void report_input_failure(bool reading, uint32_t code) const {
+    std::fprintf(stderr, "\n%s input file %s: %s\n", reading ? "Error reading" : "Can't open",
+                 shown(input_).c_str(), reason_of(code).c_str());
+    note_status(2);
+  }
+  void report_write_failure(const std::string& reason) {
+    std::fprintf(stderr, "\nError writing output file %s: %s\n", shown(output_name_).c_str(),
+                 reason.c_str());
+    output_.abandon();
+    note_status(3);
   }
 
+  const std::u16string name_;
+  const std::u16string directory_;
+  const std::u16string input_;  // directory_ + name_: pg_complete_path
+  std::u16string output_name_;
+  std::shared_ptr<plat::HeldDir> held_;
+  bool whole_way_ = false;  // for the main thread, from the lookup on
+  bool found_ = true;
+  bool own_name_ = false;   // the output's name is the input's
+  bool opened_ = false;
+  plat::File input_file_;
+  uint32_t open_error_ = 0;
+  plat::PendingOutput output_;
+  plat::begin_result begun_ = plat::begin_result::failed;
+  uint32_t begin_error_ = 0;
+  // What the conversion met.
+  bool start_failed_ = false;
+  bool utf32_ = false;
+  convert_result result_ = convert_result::ok;
+  uint32_t convert_error_ = 0;  // of the first block read, or of the conversion
+};
+
+// The output's name, from pg_complete_path split into cur_dir and
+// cur_fname.
+void FileJob::name_output() {
   const size_t cut = name_start(pg_complete_path);
   cur_dir.assign(pg_complete_path, 0, cut);
   cur_fname.assign(pg_complete_path, cut);
   const size_t dot = cur_fname.rfind(u'.');
   if (dot != std::u16string::npos) cur_fname.resize(dot);
-  convert_file();
+  output_name_ = cur_dir;
+  output_name_ += cur_fname;
+  output_name_ += u".IP";
+  own_name_ = plat::same_dir_name(output_name_, input_);
 }
 
-void convert_file() {
-  std::u16string output_name = cur_dir;
-  output_name += cur_fname;
-  output_name += u".IP";
-
-  // Opening the output would destroy the input: an .IP file met again by
-  // "*.*", or another name of the same file. The name is told at once;
-  // another name of the file when the output begins, from the open input,
-  // or by the paths before any other report about the input.
-  auto own_output = [&output_name](bool by_paths) {
-    if (by_paths && !plat::same_file(output_name, pg_complete_path)) return false;
-    std::fprintf(stderr, "\nSkipped %s: it is its own output file\n",
-                 shown(pg_complete_path).c_str());
-    return true;
-  };
-  if (plat::same_dir_name(output_name, pg_complete_path)) {
-    own_output(false);
+void FileJob::prepare_here(bool in_walk) {
+  pg_complete_path = input_;
+  plat::FindData found;
+  {
+    plat::DirSearch lookup;
+    if (!lookup.start(pg_complete_path, found, /*details=*/false) &&
+        find_by_wildcard(found, pg_complete_path, name_) != 0) {
+      found_ = false;
+      return;
+    }
+  }
+  // A link may lead to an output of this run: it is read once the files
+  // before it are done, as a single thread would read it.
+  if (in_walk && found.link) finish_jobs();
+  name_output();
+  if (own_name_) return;
+  if (!plat::open_read(input_, input_file_)) {
+    open_error_ = plat::last_error_code();
     return;
   }
-
-  plat::File input;
-  if (!plat::open_read(pg_complete_path, input)) {
-    const std::string reason = plat::last_error_text();
-    if (own_output(true) || report_not_regular(pg_complete_path)) return;
-    std::fprintf(stderr, "\nCan't open input file %s: %s\n", shown(pg_complete_path).c_str(),
-                 reason.c_str());
-    note_status(2);
-    return;
-  }
-  // The first block tells the encoding before any output exists for it.
-  FileSource source(input);
-  const InputStart start = read_input_start(source);
-  if (start.failed || start.encoding() == text_encoding::utf32) {
-    const std::string reason = plat::last_error_text();
-    if (own_output(true)) return;
-    if (start.failed)
-      std::fprintf(stderr, "\nError reading input file %s: %s\n", shown(pg_complete_path).c_str(),
-                   reason.c_str());
-    else
-      std::fprintf(stderr, "\nSkipped %s: UTF-32 text is not read\n",
-                   shown(pg_complete_path).c_str());
-    note_status(2);
-    return;
-  }
+  opened_ = true;
   // The output gets its name only when complete, so an earlier .IP
   // survives any failure and no walk meets a partial one.
-  plat::PendingOutput output;
-  const plat::begin_result begun = plat::begin_output(output_name, output, &input);
-  if (begun == plat::begin_result::same_file) {
+  begun_ = plat::begin_output(output_name_, output_, &input_file_);
+  if (begun_ == plat::begin_result::failed) begin_error_ = plat::last_error_code();
+}
+
+void FileJob::prepare_held(std::shared_ptr<plat::HeldDir> held) {
+  pg_complete_path = input_;
+  name_output();
+  // What to say of an own output depends on the lookup.
+  if (own_name_) {
+    whole_way_ = true;
+    return;
+  }
+  held_ = std::move(held);
+}
+
+void FileJob::convert() {
+  if (held_) {
+    // The begin comes before the first block here; only which failure is
+    // reported depends on that order, and it is told by the data.
+    const auto begun = plat::open_held(*held_, name_, input_file_)
+                           ? plat::begin_held_output(*held_, output_name_, output_, &input_file_)
+                           : std::nullopt;
+    held_.reset();
+    if (!begun) {
+      input_file_.close();
+      whole_way_ = true;
+      return;
+    }
+    opened_ = true;
+    begun_ = *begun;
+  }
+  if (opened_) convert_input();
+}
+
+void FileJob::convert_input() {
+  // The first block tells the encoding; text that is not read is refused
+  // before its output is written.
+  FileSource source(input_file_);
+  const InputStart start = read_input_start(source);
+  start_failed_ = start.failed;
+  utf32_ = !start.failed && start.encoding() == text_encoding::utf32;
+  if (start_failed_ || utf32_) {
+    convert_error_ = plat::last_error_code();
+  } else if (begun_ == plat::begin_result::ok) {
+    FileSink sink(output_.file);
+    const ConvertOptions options{plat::text_input_ends_at_ctrl_z(), plat::line_end()};
+    result_ = convert_stream(source, sink, options, &start);
+    convert_error_ = plat::last_error_code();
+  }
+  input_file_.close();
+}
+
+void FileJob::finish() {
+  if (whole_way_) {
+    // Everything before it is done: the single thread's steps, here and now.
+    FileJob again(name_, directory_);
+    again.prepare_here(/*in_walk=*/false);
+    again.convert();
+    again.finish();
+    return;
+  }
+  if (!found_) {
+    if (names_special_file(input_)) report_not_regular(input_);
+    return;
+  }
+  if (own_name_) {
     own_output(false);
     return;
   }
-  if (begun != plat::begin_result::ok) {
-    std::fprintf(stderr, "\nCan't create output file %s: %s\n", shown(output_name).c_str(),
-                 begun == plat::begin_result::read_only ? "read-only"
-                                                        : plat::last_error_text().c_str());
+  if (!opened_) {
+    if (own_output(true)) return;
+    if (names_special_file(input_)) {
+      report_not_regular(input_);
+      return;
+    }
+    report_input_failure(false, open_error_);
+    return;
+  }
+  if (start_failed_ || utf32_) {
+    output_.abandon();  // begun ahead of its turn: nothing to say about it
+    if (own_output(true)) return;
+    if (start_failed_) {
+      report_input_failure(true, convert_error_);
+    } else {
+      std::fprintf(stderr, "\nSkipped %s: UTF-32 text is not read\n", shown(input_).c_str());
+      note_status(2);
+    }
+    return;
+  }
+  if (begun_ == plat::begin_result::same_file) {
+    own_output(false);
+    return;
+  }
+  if (begun_ != plat::begin_result::ok) {
+    std::fprintf(stderr, "\nCan't create output file %s: %s\n", shown(output_name_).c_str(),
+                 begun_ == plat::begin_result::read_only ? "read-only"
+                                                        : reason_of(begin_error_).c_str());
     note_status(3);
     return;
   }
 
-  std::fprintf(stdout, "\nInput file  %s\nOutput file %s\n", shown(pg_complete_path).c_str(),
-               shown(output_name).c_str());
-
-  FileSink sink(output.file);
-  const ConvertOptions options{plat::text_input_ends_at_ctrl_z(), plat::line_end()};
-  const convert_result result = convert_stream(source, sink, options, &start);
-
-  if (result == convert_result::read_failed) {
-    std::fprintf(stderr, "\nError reading input file %s: %s\n", shown(pg_complete_path).c_str(),
-                 plat::last_error_text().c_str());
-    output.abandon();
-    note_status(2);
+  std::fprintf(stdout, "\nInput file  %s\nOutput file %s\n", shown(input_).c_str(),
+               shown(output_name_).c_str());
+  if (result_ == convert_result::read_failed) {
+    report_input_failure(true, convert_error_);
+    output_.abandon();
     return;
   }
-  if (result != convert_result::ok || !plat::commit_output(output)) {
-    std::fprintf(stderr, "\nError writing output file %s: %s\n", shown(output_name).c_str(),
-                 plat::last_error_text().c_str());
-    output.abandon();
-    note_status(3);
+  if (result_ != convert_result::ok) {
+    report_write_failure(reason_of(convert_error_));
     return;
   }
-  input.close();
-  note_output_written(pg_complete_path, output_name);
+  if (!plat::commit_output(output_)) {
+    report_write_failure(plat::last_error_text());
+    return;
+  }
+  close_later(std::move(output_.file));
+  note_output_written(input_, output_name_);
+}
+
+}  // namespace
+
+void process_file(const std::u16string* name, const std::u16string& directory) {
+  if (name == nullptr) return;  // a directory handed over by the walk
+  if (*name == u"." || *name == u"..") return;
+  auto job = std::make_unique<FileJob>(*name, directory);
+  // Several threads at work, files of the directory just listed are opened
+  // where they are converted.
+  if (job_threads() > 1) {
+    if (auto held = plat::hold_listed_dir(directory)) {
+      job->prepare_held(std::move(held));
+      hand_over_job(std::move(job));
+      return;
+    }
+  }
+  job->prepare_here(/*in_walk=*/true);
+  hand_over_job(std::move(job));
 }
 
 namespace {

@@ -12,8 +12,11 @@ extern std::u16string cur_fname;
 // The longest line converted as one, in code units (bytes of 8-bit text).
 inline constexpr size_t kLinePieceMax = 32767;
 
+// The walk's file hook: hands the file over as a job (jobs.h), which looks
+// it up, splits pg_complete_path into cur_dir and cur_fname, converts it
+// and reports, its reports and its output coming in the walk's order once
+// the files handed over before it are done.
 void process_file(const std::u16string* name, const std::u16string& directory);
-void convert_file();
 
 // The address of one line of 8-bit text: its leading decimal number
 // (white space, sign, digits, clamped to 64 bits), low 32 bits.
@@ -82,6 +85,10 @@ InputStart read_input_start(ByteSource& source);
 // `start`, the input is read as 8-bit text.
 convert_result convert_stream(ByteSource& source, ByteSink& sink, const ConvertOptions& options,
                               const InputStart* start = nullptr);
+
+// Each thread that converts has buffers of its own, made on its first
+// conversion. A thread that converted frees them before it ends.
+void release_thread_buffers() noexcept;
 
 // Standard input as a filter: its lines go to the original standard output
 // with the rules of a file, and every report goes to standard error.

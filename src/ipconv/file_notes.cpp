@@ -32,7 +32,7 @@ class DirectoryOutputs {
   std::optional<std::u16string> replaced(const std::u16string& directory,
                                          std::u16string_view stem,
                                          std::u16string_view extension) {
-    if (directory != directory_) start(directory);
+    if (directory != directory_ || slots_.empty()) start(directory);
     const auto number = extension_number(extension);
     if (!number) return std::nullopt;  // no room left to tell extensions apart
     if (8 * (used_ + 1) > 7 * slots_.size()) grow();
@@ -109,7 +109,9 @@ class DirectoryOutputs {
 
   static constexpr size_t kFirstSlots = 64;
   std::u16string directory_;
-  std::vector<uint64_t> slots_ = std::vector<uint64_t>(kFirstSlots, 0);
+  // Made for the first directory: nothing is allocated before the program
+  // starts, where memory that cannot be had could not be told.
+  std::vector<uint64_t> slots_;
   size_t used_ = 0;
   std::vector<std::u16string> extensions_;
   std::unordered_map<std::u16string, uint16_t> numbers_;
@@ -133,11 +135,13 @@ void note_output_written(const std::u16string& input, const std::u16string& outp
                shown(output).c_str(), shown(input).c_str(), shown(earlier).c_str());
 }
 
-bool report_not_regular(const std::u16string& path) {
-  if (plat::kind_of(path) != plat::path_kind::other) return false;
+bool names_special_file(const std::u16string& path) {
+  return plat::kind_of(path) == plat::path_kind::other;
+}
+
+void report_not_regular(const std::u16string& path) {
   std::fprintf(stderr, "\nSkipped %s: not a regular file\n", shown(path).c_str());
   if (g_conversion_status < 2) g_conversion_status = 2;
-  return true;
 }
 
 void reset_file_notes() { g_outputs = DirectoryOutputs(); }

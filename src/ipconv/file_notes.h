@@ -12,10 +12,12 @@
 // largest directory, not with the tree.
 void note_output_written(const std::u16string& input, const std::u16string& output);
 
-// When `path` names a FIFO, socket or device (what no walk hands over, yet
-// found there now): says so on standard error, counts it as an input that
-// could not be read, and returns true.
-bool report_not_regular(const std::u16string& path);
+// Whether `path` names a FIFO, socket or device: what no walk hands over,
+// yet found there now.
+bool names_special_file(const std::u16string& path);
+// Says on standard error that `path` is no regular file, and counts it as
+// an input that could not be read.
+void report_not_regular(const std::u16string& path);
 
 // Forgets the outputs of the directory converted last.
 void reset_file_notes();

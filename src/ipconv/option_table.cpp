@@ -47,6 +47,7 @@ constexpr letter_help kLetters[] = {
     {"-?, /?", "usage and help texts, status 5"},
     {"--help, --usage", "this list on standard output, status 0"},
     {"--version", "the program's name and version, status 0"},
+    {"--JOBS=N", "threads that convert, 1 to 64 (processors, at most 8)"},
 };
 
 // In the parser's order: the first row whose name matches wins.

@@ -13,6 +13,7 @@
 #include "framework/walk.h"
 #include "ipconv/convert.h"
 #include "ipconv/header.h"
+#include "ipconv/jobs.h"
 #include "ipconv/startup.h"
 #include "platform/platform.h"
 
@@ -81,6 +82,8 @@ bool names_standard_input(const std::vector<std::u16string>& args) {
 void walk_search_dirs() {
   for (auto& dir : search_dirs) {
     if (dir.empty() || !plat::is_separator(dir.back())) dir += plat::separator();
+    // The files of one search directory may lie in the next one's tree.
+    finish_jobs();
     walk_dir(dir);
   }
 }
@@ -103,6 +106,8 @@ exit_status run_program(const std::vector<std::u16string>& args) {
   if (names_standard_input(args)) keep_data_output();
   init_buffers();
   g_file_hook = process_file;
+  g_settle_hook = finish_jobs;
+  set_run_cleanup(discard_jobs);
   init_environment();
   init_program_defaults();
   parse_options(args);
@@ -118,6 +123,7 @@ exit_status run_program(const std::vector<std::u16string>& args) {
     if (auto cwd = plat::current_dir()) add_search_dir(*cwd);
   }
   settle_settings();
+  choose_job_threads();
 
   dirfullpath = search_dirs.empty() ? std::u16string() : search_dirs.front();
   g_volume_type = volume_type();
@@ -141,6 +147,7 @@ exit_status run_program(const std::vector<std::u16string>& args) {
 
   g_counting = 0;
   walk_search_dirs();
+  stop_jobs();
   report_unmatched_arguments();
   close_acct_file();
   const bool outputs_written = finish_output();

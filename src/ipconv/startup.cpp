@@ -4,11 +4,13 @@
 #include <cstdio>
 
 #include "framework/exit_status.h"
+#include "framework/requests.h"
 #include "framework/reserve.h"
 #include "framework/settings.h"
 #include "framework/stream_listing.h"
 #include "framework/text.h"
 #include "ipconv/convert.h"
+#include "ipconv/jobs.h"
 #include "platform/platform.h"
 
 namespace {
@@ -70,4 +72,20 @@ void settle_settings() {
       name_after_width = 50;
   }
   computer_name_comment();
+}
+
+void choose_job_threads() {
+  if (thread_count > 0) {
+    set_job_threads(thread_count);
+    return;
+  }
+  if (const auto text = plat::get_env("IPCONV_JOBS"); text && !text->empty()) {
+    if (const auto count = read_thread_count(*text)) {
+      set_job_threads(*count);
+      return;
+    }
+    std::fprintf(stderr, "\nIPCONV_JOBS=%s passed over: a number of threads from 1 to %d is wanted\n",
+                 plat::to_native(*text).c_str(), kThreadsMax);
+  }
+  set_job_threads(default_job_threads());
 }

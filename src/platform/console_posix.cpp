@@ -87,10 +87,11 @@ namespace {
 void (*g_first_interrupt)(int) = nullptr;
 volatile sig_atomic_t g_interrupted = 0;
 
-// Removes the pending output's named temporary, then lets the signal end
+// Removes the pending outputs' named temporaries, then lets the signal end
 // the process the way it would have without a handler.
 void end_by_signal(int sig) {
-  if (g_temp_named) unlink(g_temp_name);
+  for (const TempSlot& slot : g_temp_slots)
+    if (slot.named) unlink(slot.name);
   struct sigaction fallback;
   memset(&fallback, 0, sizeof fallback);
   fallback.sa_handler = SIG_DFL;

@@ -57,7 +57,7 @@ void (*g_first_interrupt)(int) = nullptr;
 volatile LONG g_interrupted = 0;
 
 // The first Ctrl+C goes to the program's handler and is swallowed. The
-// events that end the run remove a named temporary, then go on to the
+// events that end the run remove every named temporary, then go on to the
 // default handling, which ends the process with the status it always had.
 BOOL WINAPI on_console_event(DWORD event) {
   if (event == CTRL_C_EVENT && InterlockedExchange(&g_interrupted, 1) == 0) {
@@ -66,7 +66,8 @@ BOOL WINAPI on_console_event(DWORD event) {
   }
   if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
     AcquireSRWLockExclusive(&g_temp_lock);  // kept: the process ends
-    if (g_temp_named) DeleteFileW(g_temp_name);
+    for (const TempSlot& slot : g_temp_slots)
+      if (slot.named) DeleteFileW(slot.name);
   }
   return FALSE;
 }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -273,46 +274,6 @@ class File {
 
 bool open_read(const std::u16string& path, File& file);
 
-// An output being written. It has no name that a walk could meet until
-// commit_output gives it the target's name in one step; until then it is
-// abandoned (nothing left) when it goes out of scope, and where the file
-// system forces a named temporary beside the target, the endings of the
-// run that install_ending_handlers covers remove that temporary.
-class PendingOutput {
- public:
-  PendingOutput() = default;
-  ~PendingOutput() { abandon(); }
-  PendingOutput(const PendingOutput&) = delete;
-  PendingOutput& operator=(const PendingOutput&) = delete;
-
-  File file;  // where the content goes
-  // Closes the file and removes what was written; a committed output stays.
-  void abandon();
-
-  std::u16string target;
-  std::u16string temp_path;  // the named temporary, empty while it has none
-  bool vanishes = false;     // the file goes with its handle (nameless, or
-                             // marked for deletion)
-  uint32_t keep_mode = 0;    // what the replaced file passes on (POSIX mode
-                             // bits, Win32 attributes); 0: nothing
-};
-
-enum class begin_result { ok, read_only, same_file, failed };
-// Starts an output that is to become `target`. read_only: the existing
-// target is protected (no write permission, or the read-only attribute)
-// and stays as it is. same_file: the target is another name of the open
-// `source` (a link to it, a hard link), which it would destroy. failed:
-// last_error_text tells why.
-begin_result begin_output(const std::u16string& target, PendingOutput& output,
-                          const File* source = nullptr);
-// Always a named temporary beside the target: what begin_output falls back
-// to by itself where the file system has no nameless files.
-begin_result begin_named_output(const std::u16string& target, PendingOutput& output);
-// Puts the complete output in place of its target in one step: a link at
-// the target is replaced, not written through; a replaced file's
-// permissions are kept. False (with last_error_text) when the data was
-// not stored or could not be put in place; the output is then abandoned.
-bool commit_output(PendingOutput& output);
 bool remove_file(const std::u16string& path);
 // Every named temporary carries this marker and then "PID-N":
 // TARGET.~ipconv-PID-N, or .~ipconv-PID-N beside a target whose name is
@@ -352,6 +313,76 @@ bool open_read_write(const std::u16string& path, bool create, File& file);
 std::optional<uint64_t> file_size(File& file);
 bool set_file_length(File& file, uint64_t length);
 
+// ---- Outputs ---------------------------------------------------------------
+
+// An output being written. It has no name that a walk could meet until
+// commit_output gives it the target's name in one step; until then it is
+// abandoned (nothing left) when it goes out of scope, and where the file
+// system forces a named temporary beside the target, the endings of the
+// run that install_ending_handlers covers remove that temporary.
+class PendingOutput {
+ public:
+  PendingOutput() = default;
+  ~PendingOutput() { abandon(); }
+  PendingOutput(const PendingOutput&) = delete;
+  PendingOutput& operator=(const PendingOutput&) = delete;
+
+  File file;  // where the content goes
+  // Closes the file and removes what was written; a committed output stays.
+  void abandon();
+
+  std::u16string target;
+  std::u16string temp_path;  // the named temporary, empty while it has none
+  int temp_slot = -1;        // where the endings find temp_path; -1: none
+  bool vanishes = false;     // the file goes with its handle (nameless, or
+                             // marked for deletion)
+  uint32_t keep_mode = 0;    // what the replaced file passes on (POSIX mode
+                             // bits, Win32 attributes); 0: nothing
+};
+
+enum class begin_result { ok, read_only, same_file, failed };
+// Starts an output that is to become `target`. read_only: the existing
+// target is protected (no write permission, or the read-only attribute)
+// and stays as it is. same_file: the target is another name of the open
+// `source` (a link to it, a hard link), which it would destroy. failed:
+// last_error_text tells why.
+begin_result begin_output(const std::u16string& target, PendingOutput& output,
+                          const File* source = nullptr);
+// How many outputs may be pending at once, each with its named temporary
+// noted for the endings (a fixed room: the signal handlers may not
+// allocate). begin_output fails beyond it.
+inline constexpr size_t kPendingOutputsMax = 256;
+// Always a named temporary beside the target: what begin_output falls back
+// to by itself where the file system has no nameless files.
+begin_result begin_named_output(const std::u16string& target, PendingOutput& output);
+// Puts the complete output in place of its target in one step: a link at
+// the target is replaced, not written through; a replaced file's
+// permissions are kept. False (with last_error_text) when the data was
+// not stored or could not be put in place; the output is then abandoned.
+// Once in place, its file may still be open (a nameless file linked in):
+// closing it, on any thread, is all that is left.
+bool commit_output(PendingOutput& output);
+
+// The directory the walk listed last, held open so that other threads can
+// open its files and begin outputs in it while the main thread walks on.
+// Each costs the system about as much as naming an output, which stays the
+// main thread's. Where a name needs more than these plain steps, they
+// decline, and the caller takes the whole way on the main thread.
+class HeldDir;
+// The hold on `dir` when it is the directory listed last (POSIX); nullptr
+// otherwise, and always where names are opened by their whole path
+// (Win32). Main thread only.
+std::shared_ptr<HeldDir> hold_listed_dir(const std::u16string& dir);
+// Opens `name` in `dir`, on any thread, where it is a regular file that a
+// lookup of the name finds as it stands (not through a link): what
+// open_read would then read. False otherwise, with nothing to tell.
+bool open_held(HeldDir& dir, const std::u16string& name, File& file);
+// Begins the output `target` in `dir`, on any thread, as begin_output
+// would where it makes a nameless file. nullopt where begin_output would
+// need a named temporary: the output is then left as it was.
+std::optional<begin_result> begin_held_output(HeldDir& dir, const std::u16string& target,
+                                              PendingOutput& output, const File* source);
+
 // ---- Console, signals, time, system --------------------------------------
 
 void clear_console();
@@ -361,8 +392,9 @@ void set_stdin_unbuffered();
 // The first Ctrl+C goes to `handler`; the second ends the run.
 void install_interrupt_handler(void (*handler)(int));
 // The signals that end a run (the second Ctrl+C, SIGTERM, SIGHUP, SIGQUIT,
-// SIGPIPE; Win32: Ctrl+C, Ctrl+Break, console close) first remove a named
-// temporary of a pending output, then end the process as they would have.
+// SIGPIPE; Win32: Ctrl+C, Ctrl+Break, console close) first remove the
+// named temporaries of every pending output, then end the process as they
+// would have.
 // A file-size limit makes writes fail instead of ending the run.
 void install_ending_handlers();
 void sleep_seconds(int seconds);
@@ -370,6 +402,8 @@ void sleep_seconds(int seconds);
 // first Ctrl+C never go to it (POSIX: they are held back there), so that
 // holding them back in the main thread holds them back for the process.
 std::thread start_thread(std::function<void()> body);
+// The processors this process may run on (its affinity), at least 1.
+unsigned usable_processors();
 void use_ansi_file_names();  // SetFileApisToANSI; nothing on POSIX
 // A process with this id runs on this machine.
 bool process_running(uint64_t pid);

@@ -1,7 +1,7 @@
 // What the POSIX files of the platform layer share: the error of the last
 // failed call, stamps of file times, the file query that the listing and
-// the stream times both make, and the pending output's temporary that the
-// signal handlers remove.
+// the stream times both make, and the pending outputs' temporaries that
+// the signal handlers remove.
 #pragma once
 
 #include <sys/stat.h>
@@ -45,11 +45,15 @@ uint64_t ntfs_creation(const std::string& path, bool& missing);
 // The signals that end a run; held back while a temporary gets its name.
 inline constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
 
-// The named temporary of the pending output, for the signal handlers:
-// a fixed buffer, since a handler may not allocate. One output is
-// pending at a time.
-extern char g_temp_name[PATH_MAX + 1];
-extern volatile sig_atomic_t g_temp_named;
+// The named temporaries of the pending outputs, for the signal handlers:
+// fixed buffers, since a handler may not allocate. A slot is taken and
+// given back on the main thread only; its flag says when its name is
+// whole.
+struct TempSlot {
+  char name[PATH_MAX + 1];
+  volatile sig_atomic_t named;
+};
+extern TempSlot g_temp_slots[kPendingOutputsMax];
 
 // What the directory listing learnt that the files may use without asking
 // the system again: the last directory listed in full (readable and
@@ -85,5 +89,9 @@ AtPath at_path(const std::string& path);
 
 // Forgets what the files of the platform remember between calls.
 void reset_files_state();
+// Lets go of the directory held for other threads (once another is listed).
+void forget_held_dir();
+// Forgets what the outputs remember between calls.
+void reset_outputs_state();
 
 }  // namespace plat

@@ -1,9 +1,10 @@
-// The system on POSIX: waiting, processes, the environment, the computer's
-// name.
+// The system on POSIX: waiting, threads and processors, processes, the
+// environment, the computer's name.
 
 #include "platform/posix_internal.h"
 
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -37,6 +38,17 @@ std::thread start_thread(std::function<void()> body) {
     pthread_sigmask(SIG_SETMASK, &saved, nullptr);
     throw;
   }
+}
+
+unsigned usable_processors() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int count = CPU_COUNT(&set);
+    if (count > 0) return static_cast<unsigned>(count);
+  }
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<unsigned>(online) : 1u;
 }
 
 void use_ansi_file_names() {}

@@ -1,5 +1,5 @@
-// The system on Win32: waiting, processes, the file APIs' code page, the
-// environment, the computer's name.
+// The system on Win32: waiting, threads and processors, processes, the file
+// APIs' code page, the environment, the computer's name.
 
 #include "platform/win32_internal.h"
 
@@ -15,6 +15,17 @@ void sleep_seconds(int seconds) {
 // Console control events come on a thread of the system's own: nothing to
 // hold back.
 std::thread start_thread(std::function<void()> body) { return std::thread(std::move(body)); }
+
+// The processors of the process's affinity. A process whose threads run in
+// more than one group of processors (more than 64) has no mask: every
+// active processor then.
+unsigned usable_processors() {
+  DWORD_PTR process = 0, system = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0)
+    return static_cast<unsigned>(__builtin_popcountll(process));
+  const DWORD active = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+  return active > 0 ? active : 1u;
+}
 
 void use_ansi_file_names() { SetFileApisToANSI(); }
 

@@ -1,7 +1,7 @@
 // What the Win32 files of the platform layer share: the system headers
 // with their settings, the error of the last failed call, UTF-16 as the
-// API spells it, stamps of file times, and the pending output's temporary
-// that the console handler removes.
+// API spells it, stamps of file times, and the pending outputs'
+// temporaries that the console handler removes.
 #pragma once
 
 #ifndef _WIN32_WINNT
@@ -51,11 +51,14 @@ std::string to_code_page(const std::u16string& text, UINT code_page);
 // Opens an object for queries only; directories open too.
 HANDLE open_for_query(const std::u16string& path, DWORD access);
 
-// The named temporary of the pending output, for the console handler,
-// which runs on a thread of its own: a fixed buffer under a lock that the
+// The named temporaries of the pending outputs, for the console handler,
+// which runs on a thread of its own: fixed buffers under a lock that the
 // handler keeps once it has taken it, as the process is ending then.
-extern wchar_t g_temp_name[kLongPathUnits + 64];
-extern bool g_temp_named;
+struct TempSlot {
+  wchar_t name[kLongPathUnits + 64];
+  bool named;
+};
+extern TempSlot g_temp_slots[kPendingOutputsMax];
 extern SRWLOCK g_temp_lock;
 
 }  // namespace plat

@@ -1,10 +1,12 @@
 // The built program over real directories: outputs, reports, statuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -508,6 +510,101 @@ TEST_F(ConvertE2E, Utf16TextIsConvertedInItsOwnEncoding) {
             "\xFF\xFE" + test::utf16_bytes(read_file(tmp.path() / "d/shell_8bit.IP"), false));
   EXPECT_EQ(read_file(tmp.path() / "d/odd.IP"),
             "\xFE\xFF" + test::utf16_bytes(read_file(tmp.path() / "d/odd_8bit.IP"), true) + "Z");
+}
+
+// One tree converted by a single thread and by four: every byte the user
+// sees and every output the same. Under Wine the files only POSIX can make
+// (links, a file or directory closed to the user) are left out.
+TEST_F(ConvertE2E, FourThreadsGiveTheBytesOfOne) {
+  const bool posix = !test::running_under_wine();
+  const fs::path t = tmp.path() / "t";
+  const auto make_tree = [&] {
+    fs::remove_all(t);
+    fs::remove(tmp.path() / "out.txt");
+    fs::remove(tmp.path() / "acct.txt");
+    for (int d = 0; d < 4; ++d)
+      for (int f = 0; f < 15; ++f)
+        tmp.write("t/d" + std::to_string(d) + "/sub/f" + std::to_string(f) + ".csv",
+                  std::to_string(d * 1000 + f) + ",x\n");
+    std::string big;
+    for (int n = 0; n < 60000; ++n) big += std::to_string(3139666412u - n) + ",big\n";
+    tmp.write("t/big.csv", big);  // several output blocks
+    tmp.write("t/log.csv", "1\n");
+    tmp.write("t/log.txt", "2\n");  // writes log.IP too: the later wins, with a note
+    tmp.write("t/skip.tmp", "3\n");  // excluded
+    tmp.write("t/seen.IP", "old\n");  // its own output
+    tmp.write("t/kept.csv", "4\n");
+    tmp.write("t/kept.IP", "protected\n");
+    fs::permissions(t / "kept.IP", fs::perms(0444));  // read-only
+    tmp.write("t/wide.csv", "\xFF\xFE" + test::utf16_bytes("3139666412,w\r\n-1\r\n", false));
+    tmp.write("t/w32.csv", std::string("\xFF\xFE\0\0" "1\0\0\0", 8));  // not read
+    if (posix) {
+      fs::create_symlink(t / "missing", t / "gone.csv");  // cannot be opened
+      fs::create_symlink("log.IP", t / "via.csv");  // reads what log.txt wrote
+      tmp.write("t/locked.csv", "5\n");
+      fs::permissions(t / "locked.csv", fs::perms::none);  // cannot be read
+      fs::create_directories(t / "closed");
+      fs::permissions(t / "closed", fs::perms::none);  // cannot be searched
+      // As the user nobody, where the tests run as root.
+      fs::permissions(tmp.path(), fs::perms::all);
+      for (const auto& entry : fs::recursive_directory_iterator(t))
+        if (entry.is_directory() && entry.path().filename() != "closed")
+          fs::permissions(entry.path(), fs::perms::all);
+      fs::permissions(t, fs::perms::all);
+    }
+  };
+  struct Seen {
+    int status;
+    std::string out, err, output_file, record;
+    std::map<std::string, std::string> files;
+  };
+  const auto without_times = [](const std::string& text) {
+    std::istringstream lines(text);
+    std::string kept;
+    for (std::string line; std::getline(lines, line);)
+      if (line.find("Started ") == std::string::npos) kept += line + "\n";
+    return kept;
+  };
+  const auto convert = [&](const char* threads) {
+    make_tree();
+    test::RunOptions options;
+    options.env = {{"IPCONV_JOBS", threads}};  // the command lines of both runs the same
+    options.run_as_nobody = posix;
+    const auto r = run({"t", "-x", "*.tmp", "-o", "out.txt", "-1", "acct.txt", "-v"}, options);
+    Seen seen{r.status, r.out, r.err, read_file(tmp.path() / "out.txt"),
+              without_times(read_file(tmp.path() / "acct.txt")), {}};
+    seen.output_file = without_times(seen.output_file);
+    for (const auto& entry : fs::recursive_directory_iterator(t))
+      if (entry.is_regular_file())
+        seen.files[fs::relative(entry.path(), t).string()] = read_file(entry.path());
+    return seen;
+  };
+  const Seen one = convert("1");
+  const Seen four = convert("4");
+  if (posix) fs::permissions(t / "closed", fs::perms::all);
+
+  // The single thread's run holds what the tree was made for.
+  EXPECT_EQ(one.status, 3) << one.err;
+  EXPECT_NE(one.err.find("replaces the one written from"), std::string::npos) << one.err;
+  EXPECT_NE(one.err.find("seen.IP: it is its own output file"), std::string::npos) << one.err;
+  EXPECT_NE(one.err.find("kept.IP: read-only"), std::string::npos) << one.err;
+  EXPECT_NE(one.err.find("w32.csv: UTF-32 text is not read"), std::string::npos) << one.err;
+  if (posix) {
+    EXPECT_NE(one.err.find("Can't open input file"), std::string::npos) << one.err;
+    EXPECT_NE(one.err.find("Can't search directory"), std::string::npos) << one.err;
+    EXPECT_EQ(one.files.at("via.IP"),
+              "2|Hex|00000002|IP-decimal|0.0.0.2|Hex|00000002|IP-decimal|0.0.0.2\n");
+  }
+  EXPECT_EQ(one.files.count("skip.IP"), 0u);
+  const std::string& big = one.files.at("big.IP");
+  EXPECT_EQ(std::count(big.begin(), big.end(), '\n'), 60000);
+
+  EXPECT_EQ(four.status, one.status);
+  EXPECT_EQ(four.out, one.out);
+  EXPECT_EQ(four.err, one.err);
+  EXPECT_EQ(four.output_file, one.output_file);
+  EXPECT_EQ(four.record, one.record);
+  EXPECT_EQ(four.files, one.files);
 }
 
 }  // namespace

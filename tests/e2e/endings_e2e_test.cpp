@@ -87,17 +87,22 @@ struct Ending {
   int times = 1;
 };
 
+// A single thread, and several with outputs pending on each.
+const char* const kThreads[] = {"--JOBS=1", "--JOBS=4"};
+
 TEST_F(EndingsE2E, EveryEndingLeavesOnlyInputsAndCompleteOutputs) {
   const Ending endings[] = {
       {"two Ctrl+C", SIGINT, SIGINT, 2}, {"SIGTERM", SIGTERM, SIGTERM},
       {"SIGHUP", SIGHUP, SIGHUP},        {"SIGQUIT", SIGQUIT, SIGQUIT},
       {"SIGKILL", SIGKILL, SIGKILL},     {"closed pipe", 0, SIGPIPE},
   };
+  for (const char* threads : kThreads)
   for (const Ending& ending : endings) {
     SCOPED_TRACE(ending.name);
+    SCOPED_TRACE(threads);
     fs::remove_all(tmp.path() / "d");
     for (int i = 0; i < kFiles; ++i) tmp.write("d/" + input(i), content(i));
-    test::HeldRun held({"d"}, options());
+    test::HeldRun held({"d", threads}, options());
     ASSERT_TRUE(held.wait_until_held());
     if (ending.signal == 0) held.close_output();
     for (int n = 0; n < ending.times && ending.signal != 0; ++n) {
@@ -117,19 +122,23 @@ TEST_F(EndingsE2E, EveryEndingLeavesOnlyInputsAndCompleteOutputs) {
 }
 
 TEST_F(EndingsE2E, FirstCtrlCWhileTheListingWaitsLosesNoLine) {
-  test::HeldRun held({"d"}, options());
-  ASSERT_TRUE(held.wait_until_held());
-  held.send(SIGINT);
-  ASSERT_TRUE(held.wait_until_taken(SIGINT));
-  const auto r = held.finish();
-  EXPECT_EQ(held.end_signal(), 0);
-  EXPECT_EQ(r.status, 0) << r.err;
-  for (int i = 0; i < kFiles; ++i)
-    EXPECT_NE(r.out.find("Input file  " + fs::canonical(tmp.path()).string() + "/d/" + input(i) +
-                         "\nOutput file "),
-              std::string::npos)
-        << input(i);
-  EXPECT_EQ(strays(), std::vector<std::string>{});
+  for (const char* threads : kThreads) {
+    SCOPED_TRACE(threads);
+    for (int i = 0; i < kFiles; ++i) fs::remove(tmp.path() / "d" / output(i));
+    test::HeldRun held({"d", threads}, options());
+    ASSERT_TRUE(held.wait_until_held());
+    held.send(SIGINT);
+    ASSERT_TRUE(held.wait_until_taken(SIGINT));
+    const auto r = held.finish();
+    EXPECT_EQ(held.end_signal(), 0);
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (int i = 0; i < kFiles; ++i)
+      EXPECT_NE(r.out.find("Input file  " + fs::canonical(tmp.path()).string() + "/d/" +
+                           input(i) + "\nOutput file "),
+                std::string::npos)
+          << input(i);
+    EXPECT_EQ(strays(), std::vector<std::string>{});
+  }
 }
 
 }  // namespace

@@ -5,15 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/run_program.h"
@@ -46,18 +43,8 @@ std::vector<std::string> leftovers(const fs::path& dir) {
   return names;
 }
 
-// A program this test started has `file` open: its conversion is under way
-// (the output being written has no name to look for).
-bool child_reads(const fs::path& file) {
-  std::error_code ec;
-  for (const auto& task : fs::directory_iterator("/proc/self/task", ec)) {
-    std::ifstream children(task.path() / "children");
-    for (std::string pid; children >> pid;)
-      for (const auto& fd : fs::directory_iterator("/proc/" + pid + "/fd", ec))
-        if (fs::read_symlink(fd.path(), ec) == file) return true;
-  }
-  return false;
-}
+// The faults below meet a single thread and several threads alike.
+const char* const kThreads[] = {"--JOBS=1", "--JOBS=4"};
 
 std::string repeated(const std::string& part, size_t times) {
   std::string out;
@@ -88,8 +75,10 @@ class HardeningE2E : public testing::Test {
 TEST_F(HardeningE2E, FileSizeLimitKeepsTheEarlierOutputAndGivesStatus3) {
   if (test::running_under_wine()) GTEST_SKIP() << "a POSIX file-size limit";
   // Whether or not the caller ignores SIGXFSZ, the limit is a write error.
+  for (const char* threads : kThreads)
   for (const bool signal_default : {false, true}) {
     SCOPED_TRACE(signal_default ? "SIGXFSZ at its default" : "SIGXFSZ ignored");
+    SCOPED_TRACE(threads);
     fs::remove_all(tmp.path() / "d");
     tmp.write("d/a.txt", repeated("1\n", 20000));  // about 700 KB of output
     tmp.write("d/a.IP", "earlier\n");
@@ -97,7 +86,7 @@ TEST_F(HardeningE2E, FileSizeLimitKeepsTheEarlierOutputAndGivesStatus3) {
     test::RunOptions options;
     options.file_size_limit_bytes = 64 * 1024;
     options.file_size_signal_default = signal_default;
-    const auto r = run({"d/*.txt"}, options);
+    const auto r = run({"d/*.txt", threads}, options);
     EXPECT_EQ(r.status, 3) << r.err;
     EXPECT_NE(r.err.find("Error writing output file " + base() + "/d/a.IP"), std::string::npos)
         << r.err;
@@ -122,11 +111,14 @@ TEST_F(HardeningE2E, ReplacedOutputKeepsItsPermissions) {
 }
 
 TEST_F(HardeningE2E, ReadOnlyOutputIsLeftAsItWasWithStatus3) {
+  for (const char* threads : kThreads) {
+  SCOPED_TRACE(threads);
+  fs::remove_all(tmp.path() / "d");
   tmp.write("d/a.txt", "1\n");
   tmp.write("d/a.IP", "protected\n");
   fs::permissions(tmp.path() / "d/a.IP", fs::perms(0444));
   tmp.write("d/b.txt", "2\n");
-  const auto r = run({"d/*.txt"});
+  const auto r = run({"d/*.txt", threads});
   EXPECT_EQ(r.status, 3) << r.err;
   EXPECT_NE(r.err.find("\nCan't create output file " + test::shown_path(tmp.path() / "d/a.IP") +
                        ": read-only\n"),
@@ -136,6 +128,8 @@ TEST_F(HardeningE2E, ReadOnlyOutputIsLeftAsItWasWithStatus3) {
   EXPECT_EQ(fs::status(tmp.path() / "d/a.IP").permissions(), fs::perms(0444));
   EXPECT_EQ(read_file(tmp.path() / "d/b.IP"), converted("2", "00000002|IP-decimal|0.0.0.2"));
   EXPECT_EQ(leftovers(tmp.path() / "d"), std::vector<std::string>{});
+  fs::permissions(tmp.path() / "d/a.IP", fs::perms(0644));
+  }
 }
 
 // A small file system of its own, mounted for the test; skipped where the
@@ -161,19 +155,30 @@ class SmallFileSystem {
 
 TEST_F(HardeningE2E, FullFileSystemKeepsTheEarlierOutputAndGivesStatus3) {
   if (test::running_under_wine()) GTEST_SKIP() << "a POSIX file system";
-  SmallFileSystem small(tmp.path() / "small", "256k");
-  if (!small.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
-  tmp.write("small/a.txt", repeated("1\n", 50000));  // 100 KB in, about 1.7 MB out
-  tmp.write("small/a.IP", "earlier\n");
-  tmp.write("small/b.txt", "2\n");
-  const auto r = run({"small/*.txt"});
-  EXPECT_EQ(r.status, 3) << r.err;
-  EXPECT_NE(r.err.find("Error writing output file " + base() + "/small/a.IP"), std::string::npos)
-      << r.err;
-  EXPECT_EQ(read_file(tmp.path() / "small/a.IP"), "earlier\n");
-  // The space of the failed output is given back, so the next file fits.
-  EXPECT_EQ(read_file(tmp.path() / "small/b.IP"), converted("2", "00000002|IP-decimal|0.0.0.2"));
-  EXPECT_EQ(leftovers(tmp.path() / "small"), std::vector<std::string>{});
+  for (const char* threads : kThreads) {
+    SCOPED_TRACE(threads);
+    SmallFileSystem small(tmp.path() / "small", "256k");
+    if (!small.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+    tmp.write("small/a.txt", repeated("1\n", 50000));  // 100 KB in, about 1.7 MB out
+    tmp.write("small/a.IP", "earlier\n");
+    tmp.write("small/b.txt", "2\n");
+    const auto r = run({"small/*.txt", threads});
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("Error writing output file " + base() + "/small/a.IP"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(read_file(tmp.path() / "small/a.IP"), "earlier\n");
+    // The space of the failed output is given back, so the next file fits
+    // once it is its turn alone. Converted beside it, b.IP may meet the
+    // full file system too: then it is absent, and said to be.
+    const std::string b = converted("2", "00000002|IP-decimal|0.0.0.2");
+    if (threads == std::string("--JOBS=1") || fs::exists(tmp.path() / "small/b.IP")) {
+      EXPECT_EQ(read_file(tmp.path() / "small/b.IP"), b);
+    } else {
+      EXPECT_NE(r.err.find("Error writing output file " + base() + "/small/b.IP"),
+                std::string::npos) << r.err;
+    }
+    EXPECT_EQ(leftovers(tmp.path() / "small"), std::vector<std::string>{});
+  }
 }
 
 TEST_F(HardeningE2E, AccountingOrOutputFileOnAFullFileSystemGivesStatus3) {
@@ -210,111 +215,137 @@ TEST_F(HardeningE2E, StandardOutputThatCannotBeWrittenGivesStatus3) {
 TEST_F(HardeningE2E, MemoryThatCannotBeHadEndsWithStatus6) {
   if (test::running_under_wine()) GTEST_SKIP() << "a POSIX memory limit";
   tmp.write("d/a.txt", "3139666412\n");
-  const auto run_within = [this](long kib) {
+  // One file a run: a.IP of the run before is removed first.
+  const auto run_within = [this](long kib, const std::vector<std::string>& args) {
+    fs::remove(tmp.path() / "d/a.IP");
     test::RunOptions options;
     options.memory_limit_kib = kib;
-    return run({"d", "-.ini"}, options);
+    return run(args, options);
   };
   // The least address space the run completes in, found to 64 KiB; below
   // it the program may fail to load (status 127) or to get its memory,
   // but is never ended by a signal.
   long enough = 64 * 1024;
-  if (run_within(enough).status != 0) GTEST_SKIP() << "does not run in 64 MiB (sanitizers?)";
+  if (run_within(enough, {"d", "-.ini"}).status != 0)
+    GTEST_SKIP() << "does not run in 64 MiB (sanitizers?)";
   long too_little = 1024;
   while (enough - too_little > 64) {
     const long middle = (enough + too_little) / 2;
-    const auto r = run_within(middle);
+    const auto r = run_within(middle, {"d", "-.ini"});
     ASSERT_NE(r.status, -1) << "ended by a signal within " << middle << " KiB: " << r.err;
     (r.status == 0 ? enough : too_little) = middle;
   }
   // Just below it the conversion's blocks cannot be had: start-up has
   // passed, so the failure is the general one.
-  fs::remove(tmp.path() / "d/a.IP");
-  const auto r = run_within(enough - 256);
+  const auto r = run_within(enough - 256, {"d", "-.ini"});
   EXPECT_EQ(r.status, 6) << r.err;
   EXPECT_NE(r.err.find("\nInsufficient memory\n"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(tmp.path() / "d/a.IP"));
+
+  // Several files on four threads, each of which needs a stack and blocks
+  // of its own: whatever memory there is, the run ends with its status,
+  // each output complete or absent, never by a signal.
+  for (int i = 0; i < 12; ++i) tmp.write("d/m" + std::to_string(i) + ".txt", repeated("7\n", 20000));
+  const std::string out = converted("7", "00000007|IP-decimal|0.0.0.7");
+  for (long kib = enough; kib < enough + 48 * 1024; kib += 2048) {
+    SCOPED_TRACE(kib);
+    const auto many = run_within(kib, {"d", "-.ini", "--JOBS=4"});
+    ASSERT_NE(many.status, -1) << many.err;
+    EXPECT_TRUE(many.status == 0 || many.status == 6) << many.status << many.err;
+    for (int i = 0; i < 12; ++i) {
+      const fs::path ip = tmp.path() / "d" / ("m" + std::to_string(i) + ".IP");
+      if (fs::exists(ip)) {
+        EXPECT_EQ(fs::file_size(ip), 20000 * out.size()) << ip;
+      }
+      fs::remove(ip);
+    }
+    EXPECT_EQ(leftovers(tmp.path() / "d"), std::vector<std::string>{});
+  }
 }
 
 // ---- Inputs that vanish or cannot be read --------------------------------
 
 TEST_F(HardeningE2E, InputsChangedBetweenTheWalkAndTheirConversion) {
   if (test::running_under_wine()) GTEST_SKIP() << "POSIX special files";
-  // a.txt takes a while to convert; the others are changed while it does,
-  // after the walk has listed them.
-  const std::string big = repeated("3139666412,x\n", 5 * 1024 * 1024);
-  tmp.write("d/a.txt", big);
-  for (const char* name : {"b.txt", "c.txt", "d.txt", "e.txt"}) tmp.write(std::string("d/") + name, "7\n");
   const fs::path d = tmp.path() / "d";
-
-  std::atomic<bool> changed{false};
-  std::thread changer([&] {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  for (const char* threads : kThreads) {
+    SCOPED_TRACE(threads);
+    fs::remove_all(d);
+    // The reports of the files listed first fill the one page of pipe the
+    // run is held on; the files listed last are changed meanwhile, after
+    // the walk has listed them and before their turn.
+    for (int i = 100; i < 300; ++i) tmp.write("d/a" + std::to_string(i) + ".txt", "1\n");
+    for (const char* name : {"b.txt", "c.txt", "d.txt", "e.txt"})
+      tmp.write(std::string("d/") + name, "7\n");
+    test::RunOptions options;
+    options.cwd = tmp.path();
+    options.unset_env = {"ACCT", "SILENT", "RESET"};
+    options.timeout_seconds = 20;
+    test::HeldRun held({"d/*.txt", threads}, options);
+    ASSERT_TRUE(held.wait_until_held());
     std::error_code ec;
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (child_reads(d / "a.txt")) {
-        fs::remove(d / "b.txt", ec);                         // gone
-        fs::remove(d / "c.txt", ec);
-        test::make_fifo(d / "c.txt");                        // a FIFO nobody writes to
-        fs::remove(d / "d.txt", ec);
-        fs::create_directory(d / "d.txt", ec);               // a directory
-        fs::remove(d / "e.txt", ec);
-        fs::create_symlink(d / "missing", d / "e.txt", ec);  // a dangling link
-        changed = true;
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-  });
-  const auto r = run({"d/*.txt"});
-  changer.join();
-  ASSERT_TRUE(changed) << "a.txt was converted before the inputs could be changed";
+    fs::remove(d / "b.txt", ec);                         // gone
+    fs::remove(d / "c.txt", ec);
+    test::make_fifo(d / "c.txt");                        // a FIFO nobody writes to
+    fs::remove(d / "d.txt", ec);
+    fs::create_directory(d / "d.txt", ec);               // a directory
+    fs::remove(d / "e.txt", ec);
+    fs::create_symlink(d / "missing", d / "e.txt", ec);  // a dangling link
+    const auto r = held.finish();
 
-  EXPECT_EQ(r.status, 2) << r.err;
-  // Each 13-byte line gains the 39 bytes of its suffix.
-  EXPECT_EQ(fs::file_size(d / "a.IP"), big.size() / 13 * (13 + 39));
-  for (const char* name : {"b.IP", "c.IP", "d.IP", "e.IP"}) EXPECT_FALSE(fs::exists(d / name)) << name;
-  EXPECT_NE(r.err.find("\nSkipped " + base() + "/d/c.txt: not a regular file\n"), std::string::npos)
-      << r.err;
-  EXPECT_NE(r.err.find(base() + "/d/d.txt"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find(base() + "/d/e.txt"), std::string::npos) << r.err;
-  EXPECT_EQ(leftovers(d), std::vector<std::string>{});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(read_file(d / "a299.IP"), converted("1", "00000001|IP-decimal|0.0.0.1"));
+    for (const char* name : {"b.IP", "c.IP", "d.IP", "e.IP"}) EXPECT_FALSE(fs::exists(d / name)) << name;
+    EXPECT_NE(r.err.find("\nSkipped " + base() + "/d/c.txt: not a regular file\n"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(base() + "/d/d.txt"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(base() + "/d/e.txt"), std::string::npos) << r.err;
+    EXPECT_EQ(leftovers(d), std::vector<std::string>{});
+  }
 }
 
 TEST_F(HardeningE2E, InputThatFailsWhileReadIsReportedAndLeavesNoOutput) {
   if (test::running_under_wine()) GTEST_SKIP() << "POSIX special files";
   // The program's own memory file opens, but reading its first page fails.
-  fs::create_directory(tmp.path() / "d");
-  fs::create_symlink("/proc/self/mem", tmp.path() / "d/mem.txt");
-  tmp.write("d/mem.IP", "earlier\n");
-  tmp.write("d/ok.txt", "1\n");
-  const auto r = run({"d/*.txt"});
-  EXPECT_EQ(r.status, 2) << r.err;
-  EXPECT_NE(r.err.find(base() + "/d/mem.txt"), std::string::npos) << r.err;
-  EXPECT_EQ(read_file(tmp.path() / "d/mem.IP"), "earlier\n");
-  EXPECT_EQ(read_file(tmp.path() / "d/ok.IP"), converted("1", "00000001|IP-decimal|0.0.0.1"));
-  EXPECT_EQ(leftovers(tmp.path() / "d"), std::vector<std::string>{});
+  for (const char* threads : kThreads) {
+    SCOPED_TRACE(threads);
+    fs::remove_all(tmp.path() / "d");
+    fs::create_directory(tmp.path() / "d");
+    fs::create_symlink("/proc/self/mem", tmp.path() / "d/mem.txt");
+    tmp.write("d/mem.IP", "earlier\n");
+    tmp.write("d/ok.txt", "1\n");
+    const auto r = run({"d/*.txt", threads});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find(base() + "/d/mem.txt"), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(tmp.path() / "d/mem.IP"), "earlier\n");
+    EXPECT_EQ(read_file(tmp.path() / "d/ok.IP"), converted("1", "00000001|IP-decimal|0.0.0.1"));
+    EXPECT_EQ(leftovers(tmp.path() / "d"), std::vector<std::string>{});
+  }
 }
 
 TEST_F(HardeningE2E, FifoSocketAndDanglingLinkInAWalkedDirectoryDoNotHang) {
   if (test::running_under_wine()) GTEST_SKIP() << "POSIX special files";
   tmp.write("d/a.txt", "1\n");
+  tmp.write("d/z.txt", "2\n");
   ASSERT_TRUE(test::make_fifo(tmp.path() / "d/fifo.txt"));
   ASSERT_TRUE(test::make_socket_file(tmp.path() / "d/sock.txt"));
   fs::create_symlink(tmp.path() / "d/gone", tmp.path() / "d/link.txt");
   test::RunOptions options;
   options.timeout_seconds = 10;
-  const auto r = run({"d"}, options);
-  ASSERT_NE(r.status, -1) << r.err;
-  // The dangling link is a file that cannot be opened; the others are not
-  // files to the walk at all.
-  EXPECT_EQ(r.status, 2) << r.err;
-  EXPECT_NE(r.err.find("link.txt"), std::string::npos) << r.err;
-  EXPECT_EQ(read_file(tmp.path() / "d/a.IP"), converted("1", "00000001|IP-decimal|0.0.0.1"));
-  for (const char* name : {"fifo.IP", "sock.IP", "link.IP"})
-    EXPECT_FALSE(fs::exists(tmp.path() / "d" / name)) << name;
-  EXPECT_EQ(r.out.find("fifo"), std::string::npos);
-  EXPECT_EQ(r.out.find("sock"), std::string::npos);
+  for (const char* threads : kThreads) {
+    SCOPED_TRACE(threads);
+    const auto r = run({"d", threads}, options);
+    ASSERT_NE(r.status, -1) << r.err;
+    // The dangling link is a file that cannot be opened; the others are not
+    // files to the walk at all.
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("link.txt"), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(tmp.path() / "d/a.IP"), converted("1", "00000001|IP-decimal|0.0.0.1"));
+    for (const char* name : {"fifo.IP", "sock.IP", "link.IP"})
+      EXPECT_FALSE(fs::exists(tmp.path() / "d" / name)) << name;
+    EXPECT_EQ(r.out.find("fifo"), std::string::npos);
+    EXPECT_EQ(r.out.find("sock"), std::string::npos);
+  }
 
   // Named on the command line, each is said to be what it is.
   for (const char* named : {"d/fifo.txt", "d/sock.txt"}) {
@@ -539,13 +570,17 @@ TEST_F(HardeningE2E, LongestNamesAreConvertedWhereTheOutputNameFits) {
 TEST_F(HardeningE2E, OutputNameTooLongForTheFileSystemIsReported) {
   if (test::running_under_wine()) GTEST_SKIP() << "POSIX name limits";
   const std::string bare(255, 'b');  // its .IP name would be 258 bytes
-  tmp.write("d/" + bare, "2\n");
-  tmp.write("d/ok.txt", "1\n");
-  const auto r = run({"d"});
-  EXPECT_EQ(r.status, 3) << r.err;
-  EXPECT_NE(r.err.find(bare + ".IP"), std::string::npos) << r.err;
-  EXPECT_TRUE(fs::exists(tmp.path() / "d/ok.IP"));
-  EXPECT_EQ(leftovers(tmp.path() / "d"), std::vector<std::string>{});
+  for (const char* threads : kThreads) {
+    SCOPED_TRACE(threads);
+    fs::remove_all(tmp.path() / "d");
+    tmp.write("d/" + bare, "2\n");
+    tmp.write("d/ok.txt", "1\n");
+    const auto r = run({"d", threads});
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find(bare + ".IP"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::exists(tmp.path() / "d/ok.IP"));
+    EXPECT_EQ(leftovers(tmp.path() / "d"), std::vector<std::string>{});
+  }
 }
 
 // ---- Settings sources with hostile content --------------------------------

@@ -17,6 +17,7 @@
 #include "framework/walk.h"
 #include "ipconv/convert.h"
 #include "ipconv/file_notes.h"
+#include "ipconv/jobs.h"
 #include "ipconv/run.h"
 #include "platform/platform.h"
 #include "platform/utf.h"
@@ -45,6 +46,7 @@ void reset_all_state() {
   reset_walk_state();
   reset_streams_state();
   reset_stream_listing_state();
+  reset_jobs_state();
   reset_convert_state();
   reset_file_notes();
   reset_run_state();

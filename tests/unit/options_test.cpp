@@ -612,6 +612,45 @@ TEST_F(OptionsTest, RejectedLongOptionEndsTheRun) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nIllegal option: REC=NO");
 }
 
+TEST_F(OptionsTest, JobsTakesAWholeNumberOfThreadsFromOneTo64) {
+  const struct {
+    std::vector<std::string> words;
+    int32_t threads;  // 0: refused, status 5
+  } cases[] = {
+      {{"--JOBS=4"}, 4},  // no file argument needed: no mistake, no help
+      {{"a.txt", "--jobs=64"}, 64},
+      {{"a.txt", "+-Jobs=08"}, 8},
+      {{"a.txt", "-r-JOBS=1"}, 1},
+      {{"a.txt", "--JOBS=0"}, 0},
+      {{"a.txt", "--JOBS=65"}, 0},
+      {{"a.txt", "--JOBS=-2"}, 0},
+      {{"a.txt", "--JOBS=2x"}, 0},
+      {{"a.txt", "--JOBS=99999999999"}, 0},
+      {{"a.txt", "--JOBS="}, 0},
+      {{"a.txt", "--JOBS"}, 0},
+  };
+  for (const auto& c : cases) {
+    const std::string shown = c.words.back();
+    test::reset_all_state();
+    testing::internal::CaptureStdout();
+    if (c.threads == 0) {
+      EXPECT_EQ(parse_ending(c.words), exit_status::illegal_option) << shown;
+      EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nIllegal option: " + shown.substr(2))
+          << shown;
+      continue;
+    }
+    parse(c.words);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << shown;
+    EXPECT_EQ(thread_count, c.threads) << shown;
+  }
+  // Whole word: anything longer is a long option of the table.
+  test::reset_all_state();
+  testing::internal::CaptureStdout();
+  parse({"a.txt", "--JOBSX=2"});
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("--JOBSX=2"), std::string::npos);
+  EXPECT_EQ(thread_count, 0);
+}
+
 TEST_F(OptionsTest, SplitLogIsNamedAfterTheOutputFile) {
   g_options.split = 1;
   testing::internal::CaptureStdout();

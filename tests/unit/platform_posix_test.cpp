@@ -518,7 +518,7 @@ TEST_F(PlatformPosixTest, PendingOutputIsInvisibleOrNamedOursAndGoneWhenAbandone
   EXPECT_EQ(test::read_file(tmp.path() / "out.IP"), "earlier");
 }
 
-TEST_F(PlatformPosixTest, EndingSignalRemovesTheNamedTemporaryAndEndsAsItWould) {
+TEST_F(PlatformPosixTest, EndingSignalRemovesTheNamedTemporariesAndEndsAsItWould) {
   for (int sig : {SIGTERM, SIGINT}) {
     SCOPED_TRACE(sig);
     int ready[2];
@@ -528,11 +528,17 @@ TEST_F(PlatformPosixTest, EndingSignalRemovesTheNamedTemporaryAndEndsAsItWould) 
     if (child == 0) {
       plat::install_interrupt_handler([](int) {});
       plat::install_ending_handlers();
-      plat::PendingOutput output;
-      if (plat::begin_named_output(in_tmp("out.IP"), output) != plat::begin_result::ok ||
-          !output.file.write_all("partial", 7))
-        _exit(1);
-      const std::string name = test::u8(output.temp_path);
+      // Several pending at once, one of them begun where another was
+      // abandoned.
+      plat::PendingOutput outputs[4];
+      for (int i = 0; i < 4; ++i) {
+        if (plat::begin_named_output(in_tmp("out" + std::to_string(i) + ".IP"), outputs[i]) !=
+                plat::begin_result::ok ||
+            !outputs[i].file.write_all("partial", 7))
+          _exit(1);
+        if (i == 1) outputs[0].abandon();
+      }
+      const std::string name = test::u8(outputs[3].temp_path);
       if (write(ready[1], name.data(), name.size()) < 0) _exit(1);
       close(ready[1]);
       if (sig == SIGINT) raise(SIGINT);  // the first one is swallowed

@@ -7,6 +7,7 @@
 
 #include "framework/environment.h"
 #include "framework/settings.h"
+#include "ipconv/jobs.h"
 #include "ipconv/startup.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
@@ -35,6 +36,35 @@ TEST_F(StartupTest, FrameworkDefaultsThenProgramDefaults) {
   EXPECT_EQ(g_options.immediate, 0);
   EXPECT_EQ(out_file, stdout);
   EXPECT_EQ(delim_char, ' ');
+}
+
+TEST_F(StartupTest, ThreadsFromTheCommandLineElseTheEnvironmentElseTheProcessors) {
+  const auto saved = plat::get_env("IPCONV_JOBS");
+  const struct {
+    int32_t option;
+    const char* environment;  // nullptr: not set
+    int threads;              // 0: the default
+    const char* note;
+  } cases[] = {
+      {0, nullptr, 0, ""},
+      {0, "3", 3, ""},
+      {5, "3", 5, ""},
+      {0, "0", 0, "\nIPCONV_JOBS=0 passed over: a number of threads from 1 to 64 is wanted\n"},
+      {0, "many", 0, "\nIPCONV_JOBS=many passed over: a number of threads from 1 to 64 is wanted\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.environment ? c.environment : "unset");
+    test::reset_all_state();
+    thread_count = c.option;
+    plat::set_env("IPCONV_JOBS", c.environment ? test::u16(c.environment) : u"");
+    testing::internal::CaptureStderr();
+    choose_job_threads();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.environment && *c.environment ? c.note : "");
+    EXPECT_EQ(job_threads(), c.threads != 0 ? c.threads : default_job_threads());
+  }
+  plat::set_env("IPCONV_JOBS", saved.value_or(u""));
+  EXPECT_GE(default_job_threads(), 1);
+  EXPECT_LE(default_job_threads(), 8);
 }
 
 TEST_F(StartupTest, SettleInvertsImmediate) {

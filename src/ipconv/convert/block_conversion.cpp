@@ -1,6 +1,7 @@
 #include "ipconv/convert/block_conversion.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -25,20 +26,52 @@ const bool kWideVectorsHere = false;
 
 bool g_wide_vectors = kWideVectorsHere;
 
-std::unique_ptr<char[]> BlockConversion::in_, BlockConversion::out_;
-std::unique_ptr<char[]> BlockConversion::spare_[kSpareBlocks];
-size_t BlockConversion::next_spare_ = 0;
+struct ThreadBlocks {
+  std::unique_ptr<char[]> in, out;
+  std::unique_ptr<char[]> spare[kSpareBlocks];
+  size_t next_spare = 0;
+  std::unique_ptr<char[]> piece[2];  // for units of 1 and of 2 bytes
+
+  char* input() {
+    if (!in) in.reset(new char[kBlock + kCopySlack]);
+    return in.get();
+  }
+  char* output() {
+    if (!out) out.reset(new char[kBlock]);
+    return out.get();
+  }
+};
+
+namespace {
+
+// Made on a thread's first conversion. A plain pointer: a thread-local
+// object with a destructor would need memory at the thread's start to
+// register it, and the process ends when that memory is not there.
+thread_local ThreadBlocks* t_blocks = nullptr;
+
+ThreadBlocks& blocks_here() {
+  if (t_blocks == nullptr) t_blocks = new ThreadBlocks;
+  return *t_blocks;
+}
+
+}  // namespace
 
 BlockConversion::BlockConversion(ByteSource& source, ByteSink& sink,
                                  const ConvertOptions& options, size_t unit)
-    : options_(options), source_(source), sink_(sink), unit_(unit) {
-  input_buffer();
-  if (!out_) out_.reset(new char[kBlock]);
-}
+    : options_(options),
+      source_(source),
+      sink_(sink),
+      unit_(unit),
+      blocks_(blocks_here()),
+      in_(blocks_.input()),
+      out_(blocks_.output()) {}
 
-char* BlockConversion::input_buffer() {
-  if (!in_) in_.reset(new char[kBlock + kCopySlack]);
-  return in_.get();
+char* BlockConversion::input_buffer() { return blocks_here().input(); }
+
+char* BlockConversion::piece_buffer(size_t unit, size_t size) {
+  std::unique_ptr<char[]>& piece = blocks_here().piece[unit == 1 ? 0 : 1];
+  if (!piece) piece.reset(new char[size]);
+  return piece.get();
 }
 
 convert_result BlockConversion::run(const InputStart* start) {
@@ -60,20 +93,20 @@ convert_result BlockConversion::run(const InputStart* start) {
     ended = cut || start->ended;
   }
   while (!ended) {
-    const long long got = source_.read(in_.get() + carried, kBlock - carried);
+    const long long got = source_.read(in_ + carried, kBlock - carried);
     const bool last = source_.exhausted();  // known: no more follows
     // A write that failed before the read did is what is reported, as
     // when the two took turns.
     if (got < 0) return writes_done() ? convert_result::read_failed : convert_result::write_failed;
     if (got == 0) break;
     const size_t size = carried + static_cast<size_t>(got);
-    cut = convert_read(in_.get(), size, carried);
+    cut = convert_read(in_, size, carried);
     if (!cut) write_if_paused(size);
     if (failed_write_) return convert_result::write_failed;
     ended = cut || last;
   }
   finish();
-  if (carried > 0 && !cut) put_bytes(in_.get(), carried);
+  if (carried > 0 && !cut) put_bytes(in_, carried);
   if (!failed_write_ && out_len_ > 0) {
     if (writer_ != nullptr)
       hand_over();
@@ -90,7 +123,7 @@ bool BlockConversion::convert_read(const char* data, size_t size, size_t& carrie
   const size_t whole = size - size % unit_;
   const bool cut = whole > 0 && convert_block(data, whole);
   carried = size - whole;
-  if (carried > 0) std::memmove(in_.get(), data + whole, carried);
+  if (carried > 0) std::memmove(in_, data + whole, carried);
   return cut;
 }
 
@@ -100,7 +133,7 @@ void BlockConversion::write_if_paused(size_t size) {
 
 void BlockConversion::put_bytes(const char* data, size_t size) {
   if (out_len_ + size > kBlock) flush();
-  std::memcpy(out_.get() + out_len_, data, size);
+  std::memcpy(out_ + out_len_, data, size);
   out_len_ += size;
 }
 
@@ -118,7 +151,7 @@ void BlockConversion::flush() {
 }
 
 void BlockConversion::write_here() {
-  if (!sink_.write(out_.get(), out_len_)) failed_write_ = true;
+  if (!sink_.write(out_, out_len_)) failed_write_ = true;
 }
 
 // Queues the full block and goes on in the next one, once it is free. A
@@ -128,22 +161,23 @@ void BlockConversion::hand_over() {
     write_here();
     return;
   }
-  if (!writer_->post(sink_, out_.get(), out_len_)) {
+  if (!writer_->post(sink_, out_, out_len_)) {
     failed_write_ = true;
     return;
   }
-  std::swap(out_, spare_[next_spare_]);
-  next_spare_ = (next_spare_ + 1) % kSpareBlocks;
+  std::swap(blocks_.out, blocks_.spare[blocks_.next_spare]);
+  blocks_.next_spare = (blocks_.next_spare + 1) % kSpareBlocks;
+  out_ = blocks_.out.get();
   // The block now to be filled is the one queued longest ago.
   if (!writer_->wait(kSpareBlocks)) failed_write_ = true;
 }
 
-// The first output of the run larger than a block starts the writer and
-// takes its blocks; without them the blocks are written here.
+// The first output of the thread larger than a block starts its writer
+// and takes its blocks; without them the blocks are written here.
 bool BlockConversion::start_writer() {
-  for (auto& spare : spare_)
+  for (auto& spare : blocks_.spare)
     if (!spare) spare.reset(new (std::nothrow) char[kBlock]);
-  for (auto& spare : spare_)
+  for (auto& spare : blocks_.spare)
     if (!spare) return false;
   writer_ = BlockWriter::get();
   if (writer_ == nullptr) return false;
@@ -203,6 +237,11 @@ InputStart read_input_start(ByteSource& source) {
     }
   } while (mark_undecided(buffer, start.size));
   return start;
+}
+
+void release_thread_buffers() noexcept {
+  delete lines::t_blocks;
+  lines::t_blocks = nullptr;
 }
 
 bool use_wide_line_steps(bool wanted) {

@@ -2,11 +2,11 @@
 // (line_converter.h): the input read in blocks, the converted lines
 // written in blocks. Past the first output block, the blocks are written
 // on a thread of its own while the next block is converted; the blocks go
-// round, none is copied.
+// round, none is copied. Each thread that converts has blocks of its own,
+// so files converted on several threads at once share nothing.
 #pragma once
 
 #include <cstddef>
-#include <memory>
 
 #include "ipconv/convert.h"
 #include "ipconv/convert/block_writer.h"
@@ -21,10 +21,18 @@ constexpr size_t kBlock = kConvertBlock;
 // length, never written.
 constexpr size_t kShortLine = 128;
 constexpr size_t kCopySlack = 2 * kShortLine;
+// Output blocks besides the one being filled: written meanwhile, or free.
+constexpr size_t kSpareBlocks = 2;
+static_assert(kSpareBlocks < BlockWriter::kQueueMax);
+
+// The blocks of the calling thread, reused by every conversion it makes:
+// one allocation a thread for the whole run.
+struct ThreadBlocks;
 
 class BlockConversion {
  public:
-  // The buffer the input is read into, also by read_input_start.
+  // The buffer the calling thread's input is read into, also by
+  // read_input_start.
   static char* input_buffer();
 
   convert_result run(const InputStart* start);
@@ -44,7 +52,10 @@ class BlockConversion {
 
   // Writes or hands over the output block, and starts the next.
   void flush();
-  static char* out_block() { return out_.get(); }
+  char* out_block() const { return out_; }
+  // The calling thread's buffer of a long line's piece: `size` bytes for
+  // units of `unit` bytes.
+  static char* piece_buffer(size_t unit, size_t size);
 
   const ConvertOptions& options_;
   size_t out_len_ = 0;
@@ -62,13 +73,9 @@ class BlockConversion {
   ByteSource& source_;
   ByteSink& sink_;
   const size_t unit_;
-  // Reused by every file: one allocation for the whole run.
-  static std::unique_ptr<char[]> in_, out_;
-  // Output blocks besides the one being filled: written meanwhile, or free.
-  static constexpr size_t kSpareBlocks = 2;
-  static_assert(kSpareBlocks < BlockWriter::kQueueMax);
-  static std::unique_ptr<char[]> spare_[kSpareBlocks];
-  static size_t next_spare_;
+  ThreadBlocks& blocks_;
+  char* const in_;  // the input block, from blocks_
+  char* out_;       // the output block being filled, from blocks_
   BlockWriter* writer_ = nullptr;  // in use by this output
 };
 

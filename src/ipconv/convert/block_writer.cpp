@@ -27,10 +27,10 @@ struct BlockWriter::State {
   std::exception_ptr thrown;
 };
 
-// The writer serves until the process ends: it is never destroyed, so no
+// A writer serves until the process ends: it is never destroyed, so no
 // exit path has to stop its thread first.
 BlockWriter* BlockWriter::get() {
-  static BlockWriter* const writer = []() -> BlockWriter* {
+  thread_local BlockWriter* const writer = []() -> BlockWriter* {
     auto* made = new (std::nothrow) BlockWriter;
     if (made == nullptr) return nullptr;
     made->state_ = new (std::nothrow) State;

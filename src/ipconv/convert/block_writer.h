@@ -1,7 +1,8 @@
 // Blocks written on a thread of their own while the converter works on
-// the next one. One thread serves the whole run; it is started by the
-// first output larger than a block, so small files never pay for it. The
-// blocks stay the caller's; the thread only borrows them.
+// the next one. Each thread that converts has one writer for the whole
+// run, started by its first output larger than a block, so small files
+// never pay for it. The blocks stay the caller's; the thread only borrows
+// them.
 #pragma once
 
 #include <cstddef>
@@ -10,8 +11,8 @@
 
 class BlockWriter {
  public:
-  // The run's writer, started on first use; nullptr when no thread can be
-  // had (the caller then writes its blocks itself).
+  // The calling thread's writer, started on first use; nullptr when no
+  // thread can be had (the caller then writes its blocks itself).
   static BlockWriter* get();
 
   // Forgets the failure of an earlier output. Only while nothing is queued.

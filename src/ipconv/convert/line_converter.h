@@ -99,14 +99,14 @@ class LineConverter final : public BlockConversion {
  public:
   LineConverter(ByteSource& source, ByteSink& sink, const ConvertOptions& options)
       : BlockConversion(source, sink, options, kUnit),
-        eol_len_(std::strlen(options.line_end) * kUnit) {
+        eol_len_(std::strlen(options.line_end) * kUnit),
+        piece_(piece_buffer(kUnit, (kLinePieceMax + 1) * kUnit + kCopySlack)) {
     for (const char* c = options.line_end; *c != 0; ++c) {
       char unit[kUnit];
       U::put(unit, static_cast<unsigned char>(*c));
       eol_text_.append(unit, kUnit);
     }
     if (eol_len_ <= sizeof eol_) std::memcpy(eol_, eol_text_.data(), eol_len_);
-    if (!piece_) piece_.reset(new char[(kLinePieceMax + 1) * kUnit + kCopySlack]);
   }
 
  private:
@@ -179,12 +179,12 @@ class LineConverter final : public BlockConversion {
       emit_piece();
       return;
     }
-    U::put(piece_.get() + piece_len_++ * kUnit, unit);
+    U::put(piece_ + piece_len_++ * kUnit, unit);
     if (piece_len_ == kLinePieceMax) piece_full_ = true;
   }
 
   void emit_piece() {
-    emit(piece_.get(), piece_len_);
+    emit(piece_, piece_len_);
     piece_len_ = 0;
     piece_full_ = false;
   }
@@ -270,8 +270,7 @@ class LineConverter final : public BlockConversion {
   const size_t eol_len_;  // in bytes
   std::string eol_text_;  // the line end in units
   char eol_[8 * kUnit] = {};  // the same, when it fits
-  // Reused by every file of this width: one allocation for the whole run.
-  static inline std::unique_ptr<char[]> piece_;
+  char* const piece_;  // the thread's, reused by every file of this width
   size_t piece_len_ = 0;  // in units
   bool piece_full_ = false;
   bool pending_cr_ = false;
